@@ -1,0 +1,236 @@
+#include "filter/audio_decoder_filter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "filter/guids.h"
+#include "platform/media_type.h"
+
+namespace velkorix {
+namespace {
+
+int32_t ReadLe32(const BYTE *p) {
+    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                                static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
+}
+
+// How much of a payload a decoder may take so that it reads only bytes that
+// are present and writes only inside the output buffer. Returns -1 when the
+// format's decoder cannot run within `capacity` at all.
+int32_t UsablePayload(uint8_t format, int32_t present, LONG capacity) {
+    switch (format) {
+        case 0: {
+            // Whole 3-byte groups of 8 samples that fit the buffer.
+            const int32_t groups = capacity / 16;
+            return std::min(present, groups * 3);
+        }
+        case 1:
+        case 2: return std::min(present, static_cast<int32_t>(capacity / 2));
+        case 3: {
+            // Whole 10-byte frames of 80 samples, at most four per sample.
+            const int32_t frames = std::min({present / 10, static_cast<int32_t>(capacity / 160), 4});
+            return frames * 10;
+        }
+        case 6:
+            // One frame of 321 samples; the binding takes at most 2044 bytes.
+            if (capacity < 642) return -1;
+            return std::min(present, 2044);
+        default: return present;
+    }
+}
+
+}  // namespace
+
+int64_t OutputLengthRule(uint8_t format, int32_t length) {
+    switch (format) {
+        case 3:
+        case 6: return 640;
+        case 1:
+        case 2: return 2 * static_cast<int64_t>(length);  // one G.711 sample per payload byte
+        default: return static_cast<int64_t>(length) * 16 / 3;
+    }
+}
+
+HRESULT AdjustPalette(AM_MEDIA_TYPE *type, int8_t level) {
+    if (!type) return E_POINTER;
+    const ULONG size = type->pbFormat ? type->cbFormat : 0;
+    if (size < 84) return S_OK;  // no entry count inside the block: nothing to adjust
+    BYTE *block = type->pbFormat;
+    const uint32_t count = static_cast<uint32_t>(ReadLe32(block + 80));
+    const uint64_t room = size >= 88 ? (size - 88) / 4 : 0;
+    const uint64_t entries = std::min<uint64_t>(count, room);
+    const int l = level;
+    for (uint64_t i = 0; i < entries; ++i) {
+        BYTE *entry = block + 88 + 4 * i;
+        for (int c = 0; c < 3; ++c) {
+            const int v = entry[c];
+            int result;
+            if (l < 0) {
+                const double g = 255.0 / (255.0 + 2.0 * l);
+                result = static_cast<int>(static_cast<double>(v) / g) - l;
+            } else {
+                const int low = l, high = 255 - l;
+                const double g = static_cast<double>(high - low) / 255.0;
+                if (v <= low)
+                    result = 0;
+                else if (v >= high)
+                    result = 255;
+                else
+                    result = static_cast<int>(static_cast<double>(v - low) / g);
+            }
+            entry[c] = static_cast<BYTE>(result & 0xFF);
+        }
+    }
+    return S_OK;
+}
+
+AudioDecoderFilter::AudioDecoderFilter(IUnknown *outer) : TransformFilterBase(nullptr, outer, kClsidVelkorixDecoder) {
+    InitializeCriticalSection(&levelLock);
+}
+
+AudioDecoderFilter::~AudioDecoderFilter() { DeleteCriticalSection(&levelLock); }
+
+UnknownBase *AudioDecoderFilter::Create(IUnknown *outer, HRESULT *result) {
+    auto *filter = new (std::nothrow) AudioDecoderFilter(outer);
+    if (!filter) {
+        if (result) *result = E_OUTOFMEMORY;
+        return nullptr;
+    }
+    return filter;
+}
+
+HRESULT STDMETHODCALLTYPE AudioDecoderFilter::NonDelegatingQueryInterface(REFIID iid, void **object) {
+    if (!object) return E_POINTER;
+    if (iid == kIidLevelAdjust) return GetInterface(static_cast<ILevelAdjust *>(this), object);
+    return TransformFilterBase::NonDelegatingQueryInterface(iid, object);
+}
+
+HRESULT AudioDecoderFilter::Transform(IMediaSample *input, IMediaSample *output) {
+    const HRESULT hr = DecodeStep(input, output);
+    if (FAILED(hr)) return hr;
+    return LevelStep(output);
+}
+
+HRESULT AudioDecoderFilter::DecodeStep(IMediaSample *input, IMediaSample *output) {
+    if (!input || !output) return E_POINTER;
+    const LONG actual = input->GetActualDataLength();
+    BYTE *source = nullptr;
+    BYTE *target = nullptr;
+    input->GetPointer(&source);
+    output->GetPointer(&target);
+    const LONG capacity = target ? output->GetSize() : 0;
+
+    LONG reported = 0;
+    if (!source || actual < kFrameHeaderSize) {
+        OutputDebugStringA(kTruncatedSampleMessage);
+    } else {
+        const uint8_t format = source[kFrameFormatOffset];
+        const int32_t length = ReadLe32(source + kFrameLengthOffset);
+        const int32_t available = actual - kFrameHeaderSize;
+        reported = static_cast<LONG>(std::clamp<int64_t>(OutputLengthRule(format, length), 0, capacity));
+
+        // Silence first: whatever the decoder does not write is delivered as 0.
+        if (reported > 0) std::memset(target, 0, static_cast<std::size_t>(reported));
+
+        const bool decodes = format < kAudioFormatCount && kAudioFormatTable[format] != -1;
+        // The payload length is not used by G.729: it always takes four frames.
+        const int32_t declared = format == 3 ? 40 : length;
+        const int32_t present = std::clamp(declared, 0, available);
+        const int32_t usable = decodes ? UsablePayload(format, present, capacity) : present;
+        if (decodes && (declared < 0 || declared > available || usable != present))
+            OutputDebugStringA(kTruncatedSampleMessage);
+        if (usable >= 0) context_.DecodeByFormat(source + kFrameHeaderSize, target, usable, format);
+    }
+    output->SetActualDataLength(reported);
+
+    REFERENCE_TIME start = 0, stop = 0;
+    if (input->GetTime(&start, &stop) == S_OK) output->SetTime(&start, &stop);
+    output->SetSyncPoint(TRUE);
+    return S_OK;
+}
+
+HRESULT AudioDecoderFilter::LevelStep(IMediaSample *output) {
+    if (!output) return E_POINTER;
+    EnterCriticalSection(&levelLock);
+    const int8_t current = level;
+    LeaveCriticalSection(&levelLock);
+
+    AM_MEDIA_TYPE *attached = nullptr;
+    if (output->GetMediaType(&attached) == S_OK && attached) {
+        if (CheckInputType(attached) != S_OK) {
+            DeleteMediaType(attached);
+            return E_FAIL;
+        }
+        SetInputConnectionType(attached);
+        DeleteMediaType(attached);
+    } else {
+        if (attached) DeleteMediaType(attached);
+        if (current == previousLevel) return S_OK;
+    }
+
+    AM_MEDIA_TYPE copy{};
+    if (SUCCEEDED(CopyMediaType(&copy, InputConnectionType()))) {
+        AdjustPalette(&copy, current);
+        output->SetMediaType(&copy);
+        FreeMediaType(copy);
+    }
+    previousLevel = current;
+    return S_OK;
+}
+
+HRESULT AudioDecoderFilter::CheckInputType(const AM_MEDIA_TYPE *type) {
+    if (!type) return E_POINTER;
+    context_.Reset();
+    if (type->majortype == kMediaTypeAudio && type->subtype == kSubtypeWave) return S_OK;
+    return E_FAIL;
+}
+
+HRESULT AudioDecoderFilter::CheckTransform(const AM_MEDIA_TYPE *, const AM_MEDIA_TYPE *) { return S_OK; }
+
+HRESULT AudioDecoderFilter::DecideBufferSize(IMemAllocator *allocator, ALLOCATOR_PROPERTIES *request) {
+    if (!allocator || !request) return E_POINTER;
+    if (!IsInputConnected()) return E_UNEXPECTED;
+    request->cBuffers = 1;
+    request->cbBuffer = kOutputBufferSize;
+    ALLOCATOR_PROPERTIES actual{};
+    const HRESULT hr = allocator->SetProperties(request, &actual);
+    if (FAILED(hr)) return hr;
+    if (actual.cBuffers < 1 || actual.cbBuffer < kOutputBufferSize) return E_FAIL;
+    return S_OK;
+}
+
+HRESULT AudioDecoderFilter::GetMediaType(int position, AM_MEDIA_TYPE *type) {
+    if (!IsInputConnected()) return E_UNEXPECTED;
+    if (position < 0) return E_INVALIDARG;
+    if (position > 0) return VFW_S_NO_MORE_ITEMS;
+    if (!type) return E_POINTER;
+    const HRESULT hr = CopyMediaType(type, InputConnectionType());
+    if (FAILED(hr)) return hr;
+    type->subtype = kSubtypePcm;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE AudioDecoderFilter::GetLevel(signed char *value) {
+    if (!value) return E_POINTER;
+    EnterCriticalSection(&levelLock);
+    *value = level;
+    LeaveCriticalSection(&levelLock);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE AudioDecoderFilter::SetLevel(LONG value, LONG) {
+    EnterCriticalSection(&levelLock);
+    level = static_cast<int8_t>(value & 0xFF);
+    LeaveCriticalSection(&levelLock);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE AudioDecoderFilter::ResetLevel() {
+    EnterCriticalSection(&levelLock);
+    level = defaultLevel;
+    LeaveCriticalSection(&levelLock);
+    return S_OK;
+}
+
+}  // namespace velkorix

@@ -1,0 +1,48 @@
+// The codec context of one filter: the codec slot through which all decoding
+// runs, the working copy of the audio format table, and the codec type of the
+// decoder the slot holds.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "velkorix/codec_slot.h"
+
+namespace velkorix {
+
+// Audio format byte -> codec type; -1 marks an invalid format.
+inline constexpr int kAudioFormatCount = 7;
+inline constexpr int8_t kAudioFormatTable[kAudioFormatCount] = {4, 9, 10, 8, -1, -1, 6};
+
+inline constexpr char kInvalidFormatMessage[] = "************INVALID AUDIO FORMAT*************";
+inline constexpr char kDecodeErrorMessage[] = "audio decode error!\n";
+
+class CodecContext {
+public:
+    CodecContext();
+    virtual ~CodecContext();
+    CodecContext(const CodecContext &) = delete;
+    CodecContext &operator=(const CodecContext &) = delete;
+
+    // Releases the held decoder, clears the slot, refills the format table and
+    // forgets the current type.
+    void Reset();
+
+    // Decodes one payload of `length` bytes into `output`. A change of codec
+    // type replaces the decoder; an invalid format leaves it in place. Outcomes
+    // show only on the debugger channel and in the output buffer.
+    void DecodeByFormat(const uint8_t *payload, uint8_t *output, int32_t length, uint8_t format);
+
+    // Observers for tests and tools.
+    int8_t CurrentType() const { return currentType; }
+    const CodecSlot &Slot() const { return slot; }
+
+private:
+    CodecSlot slot;
+    int8_t formatTable[kAudioFormatCount];
+    int8_t currentType;
+    // Reset may come from the graph thread while the streaming thread decodes.
+    std::mutex lock_;
+};
+
+}  // namespace velkorix

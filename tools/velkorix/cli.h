@@ -1,0 +1,34 @@
+// Shared pieces of the velkorix command-line tool: the command table, exit
+// statuses and argument helpers.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velkorix::cli {
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;   // nothing written
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitWarning = 3;   // output written, with a warning
+
+struct Command {
+    const char *name;
+    const char *summary;
+    int (*run)(const std::vector<std::string> &args);  // args after the command name
+};
+
+// Commands register themselves from their own source files.
+struct CommandRegistration {
+    explicit CommandRegistration(const Command &command);
+};
+const std::vector<Command> &Commands();
+
+// Prints "velkorix: <message>" to standard error.
+void Error(const std::string &message);
+
+// Parses a whole decimal integer within [min, max].
+bool ParseInt(const std::string &text, long long min, long long max, long long *value);
+
+}  // namespace velkorix::cli

@@ -1,0 +1,213 @@
+// velkorix decode: a framed stream file through the decoding filter to WAV.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "common/debug_channel.h"
+#include "filter_runner.h"
+#include "output_file.h"
+#include "stream_file.h"
+
+namespace velkorix::cli {
+namespace {
+
+const char kDecodeHelp[] =
+    "usage: velkorix decode INPUT -o OUTPUT.wav [--rate N] [--channels N] [-v]\n"
+    "\n"
+    "Decodes a framed stream (records of an 18-byte header and its payload, back\n"
+    "to back, as captured on the decoder filter's input pin) through the filter and\n"
+    "writes every output sample to a 16-bit PCM WAV file.\n"
+    "\n"
+    "  INPUT          stream file, or - for standard input\n"
+    "  -o OUTPUT      WAV file to write, or - for standard output\n"
+    "  --rate N       sample rate of the stream's format block (default 8000)\n"
+    "  --channels N   channel count of the stream's format block (default 1)\n"
+    "  -v             also show the filter's debugger messages\n"
+    "\n"
+    "A summary goes to standard error. Exit status: 0 success; 1 failure, nothing\n"
+    "written; 2 usage error; 3 the stream ended early (every complete record\n"
+    "before the damage is decoded and written).\n";
+
+struct DebugCounts {
+    bool verbose = false;
+    long invalidFormats = 0;
+    long decodeFailures = 0;
+    long truncatedSamples = 0;
+};
+
+void CountDebugMessage(void *context, const char *text) {
+    auto *counts = static_cast<DebugCounts *>(context);
+    if (std::strcmp(text, kInvalidFormatMessage) == 0) ++counts->invalidFormats;
+    if (std::strcmp(text, kDecodeErrorMessage) == 0) ++counts->decodeFailures;
+    if (std::strcmp(text, kTruncatedSampleMessage) == 0) ++counts->truncatedSamples;
+    if (counts->verbose) {
+        std::fputs("velkorix: [debug] ", stderr);
+        std::fputs(text, stderr);
+        const std::size_t n = std::strlen(text);
+        if (n == 0 || text[n - 1] != '\n') std::fputc('\n', stderr);
+    }
+}
+
+// Restores the previous debugger sink when the command ends.
+class DebugCapture {
+public:
+    explicit DebugCapture(DebugCounts *counts) { SetDebugSink(CountDebugMessage, counts, &previous_, &context_); }
+    ~DebugCapture() { SetDebugSink(previous_, context_); }
+
+private:
+    DebugSink previous_ = nullptr;
+    void *context_ = nullptr;
+};
+
+int RunDecode(const std::vector<std::string> &args) {
+    std::string input, output;
+    long long rate = 8000, channels = 1;
+    bool verbose = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        auto value = [&](const char *what) -> const std::string * {
+            if (i + 1 >= args.size()) {
+                Error(std::string(what) + " needs a value (see 'velkorix decode --help')");
+                return nullptr;
+            }
+            return &args[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            std::fputs(kDecodeHelp, stdout);
+            return kExitOk;
+        } else if (a == "-o" || a == "--output") {
+            const std::string *v = value("-o");
+            if (!v) return kExitUsage;
+            output = *v;
+        } else if (a == "--rate") {
+            const std::string *v = value("--rate");
+            if (!v) return kExitUsage;
+            if (!ParseInt(*v, 1, 768000, &rate)) {
+                Error("--rate must be a whole number from 1 to 768000, not '" + *v + "'");
+                return kExitUsage;
+            }
+        } else if (a == "--channels") {
+            const std::string *v = value("--channels");
+            if (!v) return kExitUsage;
+            if (!ParseInt(*v, 1, 16, &channels)) {
+                Error("--channels must be a whole number from 1 to 16, not '" + *v + "'");
+                return kExitUsage;
+            }
+        } else if (a == "-v" || a == "--verbose") {
+            verbose = true;
+        } else if (!a.empty() && a[0] == '-' && a != "-") {
+            Error("unknown option '" + a + "' (see 'velkorix decode --help')");
+            return kExitUsage;
+        } else if (input.empty()) {
+            input = a;
+        } else {
+            Error("more than one input given (see 'velkorix decode --help')");
+            return kExitUsage;
+        }
+    }
+    if (input.empty() || output.empty()) {
+        Error("decode needs an INPUT and -o OUTPUT (see 'velkorix decode --help')");
+        return kExitUsage;
+    }
+
+    std::FILE *in = stdin;
+    if (input != "-") {
+        struct stat info;
+        if (stat(input.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            Error("cannot read '" + input + "': it is a directory");
+            return kExitFailure;
+        }
+        in = std::fopen(input.c_str(), "rb");
+        if (!in) {
+            Error("cannot read '" + input + "': " + std::strerror(errno));
+            return kExitFailure;
+        }
+    }
+    struct Closer {
+        std::FILE *f;
+        ~Closer() {
+            if (f && f != stdin) std::fclose(f);
+        }
+    } closer{in};
+
+    DebugCounts counts;
+    counts.verbose = verbose;
+    DebugCapture capture(&counts);
+
+    WavWriter wav;
+    std::string error;
+    if (!wav.Open(output, static_cast<int>(rate), static_cast<int>(channels), &error)) {
+        Error(error);
+        return kExitFailure;
+    }
+    bool writeFailed = false;
+    FilterRunner runner(static_cast<int>(rate), static_cast<int>(channels),
+                        [&](const uint8_t *data, std::size_t size) {
+                            if (!wav.WriteBytes(data, size)) writeFailed = true;
+                        });
+    if (FAILED(runner.Status())) {
+        Error("the decoder filter could not be set up");
+        return kExitFailure;
+    }
+
+    StreamReader reader(in);
+    std::vector<uint8_t> record;
+    std::map<int, long> perFormat;
+    long records = 0;
+    StreamReader::Status status;
+    while ((status = reader.Next(record)) == StreamReader::Status::Record) {
+        ++records;
+        ++perFormat[record[13]];
+        runner.Feed(record.data(), record.size());
+        if (writeFailed) break;
+    }
+    if (status == StreamReader::Status::ReadError) {
+        Error("cannot read '" + input + "': " + reader.Reason());
+        return kExitFailure;  // the unfinished output is discarded
+    }
+    const bool endedEarly = status == StreamReader::Status::Truncated || status == StreamReader::Status::BadLength;
+    if (records == 0) {
+        // Nothing decodable: leave no output file behind.
+        if (endedEarly)
+            Error("'" + input + "' holds no complete record: at byte offset " + std::to_string(reader.Offset()) +
+                  " " + reader.Reason());
+        else
+            Error("'" + input + "' is empty: it holds no records");
+        return kExitFailure;
+    }
+    if (writeFailed || !wav.Finish(&error)) {
+        Error(error.empty() ? "cannot write '" + output + "'" : error);
+        return kExitFailure;
+    }
+
+    std::string formats;
+    for (const auto &[format, count] : perFormat) {
+        if (!formats.empty()) formats += ", ";
+        formats += "format " + std::to_string(format) + ": " + std::to_string(count);
+    }
+    std::fprintf(stderr, "velkorix: %ld records%s%s%s, %llu samples written to %s\n", records,
+                 formats.empty() ? "" : " (", formats.c_str(), formats.empty() ? "" : ")",
+                 static_cast<unsigned long long>(wav.FramesWritten() * static_cast<unsigned long long>(channels)),
+                 output == "-" ? "standard output" : output.c_str());
+    std::fprintf(stderr, "velkorix: invalid formats: %ld, decode failures: %ld, truncated samples: %ld\n",
+                 counts.invalidFormats, counts.decodeFailures, counts.truncatedSamples);
+    if (wav.PendingBytes() != 0)
+        std::fprintf(stderr, "velkorix: warning: %zu trailing bytes did not fill a whole sample frame\n",
+                     wav.PendingBytes());
+    if (endedEarly) {
+        std::fprintf(stderr, "velkorix: warning: stream ends at byte offset %llu: %s\n",
+                     static_cast<unsigned long long>(reader.Offset()), reader.Reason().c_str());
+        return kExitWarning;
+    }
+    return kExitOk;
+}
+
+const CommandRegistration kRegistration({"decode", "decode a framed stream file through the filter to WAV", RunDecode});
+
+}  // namespace
+}  // namespace velkorix::cli

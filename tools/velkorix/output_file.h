@@ -1,0 +1,65 @@
+// Output destinations of the tool. A file is written beside its target under a
+// temporary name and renamed into place only when the command succeeds, so a
+// failed command leaves no partial file. "-" is standard output.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include <sndfile.h>
+
+namespace velkorix::cli {
+
+class OutputFile {
+public:
+    ~OutputFile();  // discards an uncommitted temporary file
+
+    // Opens `path` ("-" for standard output) for binary writing.
+    bool Open(const std::string &path, std::string *error);
+    bool Write(const void *data, std::size_t size);
+    // Closes and moves the file into place.
+    bool Commit(std::string *error);
+    void Discard();
+
+    bool IsStdout() const { return stdout_; }
+    int Descriptor() const;
+    std::FILE *Stream() const { return file_; }
+    const std::string &Path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string temporary_;
+    std::FILE *file_ = nullptr;
+    bool stdout_ = false;
+    bool committed_ = false;
+};
+
+// 16-bit PCM WAV output. Files go through libsndfile; standard output gets a
+// streamed header whose size fields say "unknown" (0xFFFFFFFF), since
+// libsndfile cannot write WAV to a pipe.
+class WavWriter {
+public:
+    ~WavWriter();
+    bool Open(const std::string &path, int rate, int channels, std::string *error);
+    // Appends raw little-endian 16-bit sample bytes; whole frames are written
+    // and a partial frame is held until its remaining bytes arrive.
+    bool WriteBytes(const uint8_t *data, std::size_t size);
+    bool Finish(std::string *error);
+    uint64_t FramesWritten() const { return frames_; }
+    // Bytes that did not complete a frame at the end.
+    std::size_t PendingBytes() const { return pendingSize_; }
+
+private:
+    bool WriteFrames(const uint8_t *data, std::size_t frames);
+
+    OutputFile file_;
+    SNDFILE *sndfile_ = nullptr;
+    int channels_ = 1;
+    uint8_t pending_[64] = {};
+    std::size_t pendingSize_ = 0;
+    uint64_t frames_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace velkorix::cli
