@@ -108,6 +108,7 @@ TEST(CodecSlot, StreamDecoderThroughTheSlot) {
     G726StreamDecoderDecode(direct, payload.data(), expected.data(), 120);
     G726StreamDecoderDestroy(direct);
     EXPECT_EQ(std::memcmp(out.data() + 1, expected.data(), 640), 0);
+    CodecSlotDestroy(slot.get());
 }
 
 TEST(CodecSlot, FrameQueriesOfAudioTypes) {

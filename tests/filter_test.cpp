@@ -542,8 +542,9 @@ TEST(FilterObject, AggregationAndCreation) {
     EXPECT_EQ(outer.queries, 1);
     IUnknown *unknown = nullptr;
     EXPECT_EQ(object->NonDelegatingQueryInterface(IID_IUnknown, reinterpret_cast<void **>(&unknown)), S_OK);
-    EXPECT_EQ(static_cast<void *>(unknown), static_cast<void *>(static_cast<INonDelegatingUnknown *>(object)));
-    object->NonDelegatingRelease();
+    EXPECT_EQ(unknown, object->NonDelegatingUnknown());
+    EXPECT_NE(unknown, object->GetOwner());
+    unknown->Release();
     EXPECT_EQ(object->NonDelegatingRelease(), 0u);
 }
 
