@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "common/cpu_features.h"
 #include "common/debug_channel.h"
 
 namespace velkorix::test {
@@ -71,3 +73,12 @@ private:
 };
 
 }  // namespace velkorix::test
+
+namespace velkorix {
+
+// Names the kernel level in parameterised test names and messages.
+inline void PrintTo(SimdLevel level, std::ostream *out) {
+    *out << (level == SimdLevel::Portable ? "portable" : "AVX2");
+}
+
+}  // namespace velkorix
