@@ -66,6 +66,7 @@ FilterRunner::FilterRunner(int rate, int channels, OutputHandler onOutput)
 }
 
 FilterRunner::~FilterRunner() {
+    if (input_) input_->Release();
     if (filter_) {
         filter_->Stop();
         filter_->NonDelegatingRelease();
@@ -75,10 +76,20 @@ FilterRunner::~FilterRunner() {
 HRESULT FilterRunner::Feed(const uint8_t *record, std::size_t size) {
     if (FAILED(status_)) return status_;
     const LONG length = size > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<LONG>(size);
-    MediaSample *sample = MediaSample::Wrap(const_cast<BYTE *>(record), length);
-    const HRESULT hr = filter_->Receive(sample);
-    sample->Release();
-    return hr;
+    BYTE *data = const_cast<BYTE *>(record);
+    if (input_) {
+        // Reuse the sample unless the filter or a downstream pin kept a
+        // reference to it; then leave it to them and wrap a new one.
+        input_->AddRef();
+        if (input_->Release() == 1) {
+            input_->Rewrap(data, length);
+        } else {
+            input_->Release();
+            input_ = nullptr;
+        }
+    }
+    if (!input_) input_ = MediaSample::Wrap(data, length);
+    return filter_->Receive(input_);
 }
 
 }  // namespace velkorix::cli

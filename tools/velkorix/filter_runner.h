@@ -21,7 +21,8 @@ public:
 
     // HRESULT of setting the graph up; S_OK when the filter is ready.
     HRESULT Status() const { return status_; }
-    // Feeds one record (header and payload) as an input sample.
+    // Feeds one record (header and payload) as an input sample. The record
+    // is not copied, and no memory is allocated per record.
     HRESULT Feed(const uint8_t *record, std::size_t size);
     AudioDecoderFilter &Filter() { return *filter_; }
 
@@ -29,6 +30,7 @@ private:
     class Sink;
     AudioDecoderFilter *filter_ = nullptr;
     std::unique_ptr<Sink> sink_;
+    MediaSample *input_ = nullptr;  // reused for every record while only the runner holds it
     HRESULT status_ = E_FAIL;
 };
 

@@ -19,6 +19,13 @@ MediaSample *MediaSample::Wrap(BYTE *data, LONG size) {
     return sample;
 }
 
+void MediaSample::Rewrap(BYTE *data, LONG size) {
+    ResetProperties();
+    data_ = data;
+    size_ = size;
+    actualLength_ = size;
+}
+
 void MediaSample::ResetProperties() {
     actualLength_ = 0;
     timeValid_ = stopValid_ = mediaTimeValid_ = false;

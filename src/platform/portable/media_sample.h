@@ -16,6 +16,11 @@ public:
     // A sample over caller-owned memory (used by sources to feed a pin); the
     // sample starts with one reference and deletes itself on final release.
     static MediaSample *Wrap(BYTE *data, LONG size);
+    // Points a wrapped sample at other caller-owned memory and clears its
+    // properties (times, flags, media type, stream), so that a source can feed
+    // one sample after the other through the same object. Only for a sample
+    // made by Wrap that nobody else holds.
+    void Rewrap(BYTE *data, LONG size);
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
