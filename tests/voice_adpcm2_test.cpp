@@ -21,7 +21,9 @@ Adpcm2State StateOf(const VoiceState &state) {
 }
 
 TEST(Adpcm2, FirstSampleFromResetWorkedByHand) {
-    Adpcm2State s;
+    Adpcm2State s, d;
+    std::memset(&s, 0, sizeof(s));  // padding too: the states are compared bytewise
+    std::memset(&d, 0, sizeof(d));
     Adpcm2Reset(s);
     // Y = 544; D = 1000, log 1274, DLN 1138: large and positive.
     ASSERT_EQ(Adpcm2EncodeSample(s, 1000), 1);
@@ -42,7 +44,6 @@ TEST(Adpcm2, FirstSampleFromResetWorkedByHand) {
     for (int i = 0; i < 6; ++i) EXPECT_EQ(s.B[i], 64) << i;
     for (int i = 0; i < 5; ++i) EXPECT_EQ(s.DQ[i], 32) << i;
 
-    Adpcm2State d;
     Adpcm2Reset(d);
     EXPECT_EQ(Adpcm2DecodeSample(d, 1), 15);
     EXPECT_EQ(std::memcmp(&s, &d, sizeof(s)), 0);

@@ -265,7 +265,7 @@ TEST(ImaAdpcm, HeaderStepIndexAbove88IsClamped) {
         frame.payload[2] = 88;
         VoiceFrame wild = frame;
         wild.payload[2] = 200;
-        VoiceState d1, d2;
+        VoiceState d1{}, d2{};
         QX_VOICE_DecReset(&d1, type);
         QX_VOICE_DecReset(&d2, type);
         const Decoded a = Decode(d1, frame);

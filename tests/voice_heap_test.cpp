@@ -83,10 +83,20 @@ void *operator new[](std::size_t size) {
     if (void *block = std::malloc(size ? size : 1)) return block;
     throw std::bad_alloc();
 }
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
+    Note();
+    return std::malloc(size ? size : 1);
+}
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
+    Note();
+    return std::malloc(size ? size : 1);
+}
 void operator delete(void *block) noexcept { std::free(block); }
 void operator delete[](void *block) noexcept { std::free(block); }
 void operator delete(void *block, std::size_t) noexcept { std::free(block); }
 void operator delete[](void *block, std::size_t) noexcept { std::free(block); }
+void operator delete(void *block, const std::nothrow_t &) noexcept { std::free(block); }
+void operator delete[](void *block, const std::nothrow_t &) noexcept { std::free(block); }
 
 namespace {
 

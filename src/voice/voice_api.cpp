@@ -75,6 +75,15 @@ void Store(VoiceState *state, const T &codec) {
     std::memcpy(reinterpret_cast<unsigned char *>(state) + kCodecOffset, &codec, sizeof(T));
 }
 
+// A codec state with every byte zero, padding included, so that a reset
+// writes only defined bytes into the caller's block.
+template <class T>
+T Cleared() {
+    T codec;
+    std::memset(&codec, 0, sizeof(T));
+    return codec;
+}
+
 // The IMA ADPCM state as stored, with its step index kept inside the table.
 AdpcmState LoadAdpcm(const VoiceState *state) {
     AdpcmState codec = Load<AdpcmState>(state);
@@ -94,19 +103,19 @@ int32_t Reset(VoiceState *state, int16_t type, int32_t typeError) {
     switch (FamilyOf(type)) {
         case Family::G711: break;
         case Family::Adpcm: {
-            AdpcmState codec;
+            AdpcmState codec = Cleared<AdpcmState>();
             AdpcmReset(codec);
             Store(state, codec);
             break;
         }
         case Family::G726: {
-            G726State codec;
+            G726State codec = Cleared<G726State>();
             G726Reset(codec, G726CodeWidth(type));
             Store(state, codec);
             break;
         }
         case Family::Adpcm2: {
-            Adpcm2State codec;
+            Adpcm2State codec = Cleared<Adpcm2State>();
             Adpcm2Reset(codec);
             Store(state, codec);
             break;
