@@ -27,8 +27,8 @@ snr() {
 }
 
 # format  payload-bytes  minimum-SNR
-for spec in "0 120 12" "1 320 30" "2 320 30" "6 164 15"; do
-  read -r format payload minimum <<<"$spec"
+for row in "0 120 12" "1 320 30" "2 320 30" "6 164 15"; do
+  read -r format payload minimum <<<"$row"
   "$cli" pack --format "$format" input.wav -o "f$format.vks" 2>"pack$format.log" || { cat "pack$format.log" >&2; fail "pack --format $format"; }
 
   # Every record: bytes 0-12 zero, byte 13 the format, bytes 14-17 the payload length.

@@ -118,6 +118,20 @@ TEST(G726Frames, LengthsFollowTheCodeWidth) {
     }
 }
 
+TEST(G726Frames, APayloadOfPartialCodewordsStaysLsbFirst) {
+    // 88 samples at 24 kbit/s: 16 words, 256 bits, not whole codewords. The
+    // reorder refuses such a payload, so the MSB type carries it unchanged.
+    const auto pcm = SpeechLike(88, 9);
+    VoiceState lsb, msb;
+    QX_VOICE_EncReset(&lsb, G726_24);
+    QX_VOICE_EncReset(&msb, G726_24_MSB);
+    VoiceFrame a, b;
+    ASSERT_EQ(QX_VOICE_EncodeFrame(&lsb, pcm.data(), &a, 88), VOICE_OK);
+    ASSERT_EQ(QX_VOICE_EncodeFrame(&msb, pcm.data(), &b, 88), VOICE_OK);
+    ASSERT_EQ(b.length, 16);
+    EXPECT_EQ(std::memcmp(&a, &b, 4 + 32), 0);
+}
+
 TEST(G726Frames, AnOddCountEncodesOneSampleLess) {
     const auto pcm = SpeechLike(82, 4);
     VoiceState odd{}, even{};
@@ -309,6 +323,25 @@ INSTANTIATE_TEST_SUITE_P(AllRates, G726Oracle, ::testing::Values(2, 3, 4, 5),
                          [](const ::testing::TestParamInfo<int> &info) {
                              return std::to_string(8 * info.param) + "kbps";
                          });
+
+TEST(G726OracleFrames, SpandspTakesTheSameFourteenBitInput) {
+    // spandsp's linear interface drops the two low bits of each 16-bit sample
+    // (an arithmetic shift, so negative values round down), as this encoder
+    // does: inputs that differ only there give the same codewords.
+    const auto pcm = Noise(80000, 32);
+    std::vector<int16_t> floored(pcm.size()), truncated(pcm.size());
+    for (std::size_t i = 0; i < pcm.size(); ++i) {
+        floored[i] = static_cast<int16_t>(pcm[i] & ~3);
+        truncated[i] = static_cast<int16_t>(pcm[i] / 4 * 4);  // rounds toward zero instead
+    }
+    SpandspCodec a(4), b(4), c(4);
+    std::vector<uint8_t> ca(pcm.size()), cb(pcm.size()), cc(pcm.size());
+    g726_encode(a.encoder, ca.data(), pcm.data(), static_cast<int>(pcm.size()));
+    g726_encode(b.encoder, cb.data(), floored.data(), static_cast<int>(pcm.size()));
+    g726_encode(c.encoder, cc.data(), truncated.data(), static_cast<int>(pcm.size()));
+    EXPECT_EQ(ca, cb);
+    EXPECT_NE(ca, cc);
+}
 
 TEST(G726OracleFrames, LsbFirstFramesMatchSpandspRightPacking) {
     // spandsp's "right" packing puts the first codeword in the low bits of
