@@ -3,6 +3,7 @@
 // string, and calls on separate states from several threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -35,26 +36,18 @@ struct DecodeResult {
     int16_t count;
 };
 
-DecodeResult DecodeAs(int16_t type, VoiceFrame frame, int16_t *pcm = nullptr) {
+// Decodes a copy of `frame` held in a heap block of exactly the frame's
+// declared size, so that a read past it shows under the address sanitizer.
+DecodeResult DecodeAs(int16_t type, const VoiceFrame &frame, int16_t *pcm = nullptr) {
     VoiceState state;
     QX_VOICE_DecReset(&state, type);
+    const std::size_t size = 4 + 2 * static_cast<std::size_t>(frame.length);
+    std::vector<uint8_t> exact(size);
+    std::memcpy(exact.data(), &frame, std::min(size, sizeof(frame)));
     int16_t local[VOICE_MAX_SAMPLES];
     DecodeResult r{0, -1};
-    r.code = QX_VOICE_DecodeFrame(&state, &frame, pcm ? pcm : local, &r.count);
+    r.code = QX_VOICE_DecodeFrame(&state, reinterpret_cast<VoiceFrame *>(exact.data()), pcm ? pcm : local, &r.count);
     return r;
-}
-
-TEST(VoiceApi, ResultCodesFollowTheirPattern) {
-    EXPECT_EQ(static_cast<uint32_t>(VOICE_ERR_ENC_TYPE), 0xA1220001u);
-    EXPECT_EQ(static_cast<uint32_t>(VOICE_ERR_ENC_LEN), 0xA1220002u);
-    EXPECT_EQ(static_cast<uint32_t>(VOICE_ERR_DEC_TYPE), 0xA1220011u);
-    EXPECT_EQ(static_cast<uint32_t>(VOICE_ERR_DEC_LEN), 0xA1220012u);
-    EXPECT_EQ(static_cast<uint32_t>(VOICE_ERR_DEC_HEADER), 0xA1220013u);
-    EXPECT_EQ(static_cast<uint32_t>(VOICE_ERR_NULL_STATE), 0xA1220101u);
-    EXPECT_EQ(static_cast<uint32_t>(VOICE_ERR_NULL_INPUT), 0xA1220102u);
-    EXPECT_EQ(static_cast<uint32_t>(VOICE_ERR_NULL_OUTPUT), 0xA1220103u);
-    EXPECT_EQ(static_cast<uint32_t>(VOICE_ERR_TRANS_NULL_STATE), 0xA1221001u);
-    EXPECT_EQ(static_cast<uint32_t>(VOICE_ERR_TRANS_TYPE), 0xA1221002u);
 }
 
 TEST(VoiceApi, VersionString) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
 #include <vector>
 
 #include "velkorix/qx_voice.h"
@@ -27,25 +26,6 @@ TEST(G711, EncodesTheReferencePoints) {
         EXPECT_EQ(G711AlawEncode(c.x), c.alaw) << c.x;
         EXPECT_EQ(G711UlawEncode(c.x), c.ulaw) << c.x;
     }
-}
-
-TEST(G711, ExpansionTablesHoldTheLawsScaledTo16Bits) {
-    std::set<int> alawMagnitudes;
-    for (int code = 0; code < 256; ++code) {
-        const int a = kAlawToLinear[code];
-        EXPECT_EQ(kAlawToLinear[code ^ 0x80], -a) << code;  // sign bit only flips the sign
-        EXPECT_EQ(a % 8, 0);
-        EXPECT_NE(a, 0);  // A-law has no zero level
-        alawMagnitudes.insert(a < 0 ? -a : a);
-        const int u = kUlawToLinear[code];
-        EXPECT_EQ(kUlawToLinear[code ^ 0x80], -u) << code;
-        EXPECT_EQ(u % 4, 0);
-    }
-    EXPECT_EQ(alawMagnitudes.size(), 128u);
-    EXPECT_EQ(*alawMagnitudes.begin(), 8);
-    EXPECT_EQ(*alawMagnitudes.rbegin(), 32256);
-    EXPECT_EQ(kUlawToLinear[0x80], 32124);
-    EXPECT_EQ(kUlawToLinear[0x00], -32124);
 }
 
 TEST(G711, DecodeThenEncodeReproducesEveryCode) {
