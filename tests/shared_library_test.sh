@@ -53,14 +53,14 @@ for header in qx_voice.h codec_slot.h velkorix_export.h; do
 done
 libdir=$(dirname "$(find "$prefix" -name 'libvelkorix.so.1' | head -n1)")
 [[ -f "$libdir/libvelkorix.so.1" && -L "$libdir/libvelkorix.so" ]] || fail "library or its link not installed"
-find "$prefix" -name VelkorixConfig.cmake | grep -q . || fail "no VelkorixConfig.cmake"
-find "$prefix" -name VelkorixConfigVersion.cmake | grep -q . || fail "no VelkorixConfigVersion.cmake"
+find "$prefix" -name VelkorixConfig.cmake | grep . >/dev/null || fail "no VelkorixConfig.cmake"
+find "$prefix" -name VelkorixConfigVersion.cmake | grep . >/dev/null || fail "no VelkorixConfigVersion.cmake"
 
 # A sanitizer build of the library needs its runtime loaded first in programs
 # that are not instrumented themselves.
 run() {
   local asan
-  if readelf -d "$library" | grep -q 'NEEDED.*libasan'; then
+  if readelf -d "$library" | grep 'NEEDED.*libasan' >/dev/null; then
     asan=$(gcc -print-file-name=libasan.so)
     LD_PRELOAD="$asan" ASAN_OPTIONS=detect_leaks=0 "$@"
   else
@@ -128,12 +128,12 @@ libs=$(pkg-config --libs velkorix)
 gcc -std=c99 -Wall -Wextra -pedantic -Werror $cflags "$work/client.c" -o "$work/client" $libs ||
   fail "the C client does not build against the installed tree"
 # The runtime loader finds the installed library, not the build tree's.
-LD_LIBRARY_PATH="$libdir" run "$work/client" | grep -qx "client ok" || fail "the C client failed"
-LD_LIBRARY_PATH="$libdir" ldd "$work/client" | grep -q "$libdir/libvelkorix.so.1" || fail "client not linked to the installed library"
+LD_LIBRARY_PATH="$libdir" run "$work/client" | grep -x "client ok" >/dev/null || fail "the C client failed"
+LD_LIBRARY_PATH="$libdir" ldd "$work/client" | grep "$libdir/libvelkorix.so.1" >/dev/null || fail "client not linked to the installed library"
 # The headers are usable from C++ as well.
 g++ -std=c++17 -Wall -Wextra -pedantic -Werror -x c++ $cflags "$work/client.c" -o "$work/client_cpp" $libs ||
   fail "the client does not build as C++"
-LD_LIBRARY_PATH="$libdir" run "$work/client_cpp" | grep -qx "client ok" || fail "the C++ client failed"
+LD_LIBRARY_PATH="$libdir" run "$work/client_cpp" | grep -x "client ok" >/dev/null || fail "the C++ client failed"
 
 # ---- A CMake project through find_package ----
 mkdir -p "$work/consumer"
@@ -148,7 +148,7 @@ EOF
 cmake -S "$work/consumer" -B "$work/consumer/build" -DCMAKE_PREFIX_PATH="$prefix" >"$work/consumer.log" 2>&1 ||
   { cat "$work/consumer.log" >&2; fail "find_package(Velkorix) failed"; }
 cmake --build "$work/consumer/build" >>"$work/consumer.log" 2>&1 || { cat "$work/consumer.log" >&2; fail "consumer build"; }
-run "$work/consumer/build/client" | grep -qx "client ok" || fail "the CMake consumer failed"
+run "$work/consumer/build/client" | grep -x "client ok" >/dev/null || fail "the CMake consumer failed"
 # A request for another major version is refused.
 mkdir -p "$work/consumer2"
 cp "$work/consumer/client.c" "$work/consumer2/"
