@@ -7,7 +7,9 @@
 
 #include "filter_runner.h"
 #include "g726_stream/g726_stream.h"
+#include "peers.h"
 #include "rows.h"
+#include "velkorix/qx_voice.h"
 
 namespace bench {
 namespace {
@@ -47,6 +49,43 @@ struct FilterStream {
     }
 };
 
+// One filter row: `payloads` (each `payloadSize` bytes) as records of
+// `format` through a filter, against `direct`, which decodes the same
+// payloads from a fresh decoder state with the decoder behind that format
+// into its argument (resized to the samples decoded). The filter delivers
+// `delivered` samples of every `perRecord` decoded (all of them when 0).
+void AddFilterRow(std::vector<Row> &rows, const std::string &name, uint8_t format,
+                  std::shared_ptr<std::vector<uint8_t>> payloads, std::size_t payloadSize,
+                  std::function<void(std::vector<int16_t> &)> direct, std::string note, std::size_t perRecord = 0,
+                  std::size_t delivered = 0) {
+    auto filter = std::make_shared<FilterStream>();
+    filter->records = Frame(format, *payloads, payloadSize, &filter->offsets);
+    filter->recordSize = velkorix::kFrameHeaderSize + payloadSize;
+    auto scratch = std::make_shared<std::vector<int16_t>>();
+    direct(*scratch);  // sizes the buffer and warms the decoder
+    Row row;
+    row.name = name;
+    row.samples = scratch->size();
+    row.records = filter->offsets.size();
+    row.ours = {"through the filter", [filter] { filter->Pass(); }};
+    row.peers = {{"decoder called directly", [direct, scratch] { direct(*scratch); }}};
+    row.note = std::move(note);
+    row.check = [format, payloads, payloadSize, direct, perRecord, delivered] {
+        FilterStream fresh;
+        fresh.records = Frame(format, *payloads, payloadSize, &fresh.offsets);
+        fresh.recordSize = velkorix::kFrameHeaderSize + payloadSize;
+        fresh.collect = true;
+        fresh.Pass();
+        std::vector<int16_t> decoded, reference;
+        direct(decoded);
+        for (std::size_t i = 0; i < decoded.size(); ++i)
+            if (perRecord == 0 || i % perRecord < delivered) reference.push_back(decoded[i]);
+        const std::string m = Mismatch(fresh.collected, reference);
+        return Check{m.empty(), m.empty() ? "bit-exact = direct decode" : "differs from direct decode: " + m};
+    };
+    rows.push_back(std::move(row));
+}
+
 }  // namespace
 
 void AddFilterRows(std::vector<Row> &rows, const Input &input) {
@@ -55,37 +94,79 @@ void AddFilterRows(std::vector<Row> &rows, const Input &input) {
         constexpr std::size_t kPayload = 120;
         auto payloads = std::make_shared<std::vector<uint8_t>>(PackedStream24(input.pcm));
         payloads->resize(payloads->size() / kPayload * kPayload);
-        auto filter = std::make_shared<FilterStream>();
-        filter->records = Frame(0, *payloads, kPayload, &filter->offsets);
-        filter->recordSize = velkorix::kFrameHeaderSize + kPayload;
-        auto direct = std::shared_ptr<G726StreamDecoder>(G726StreamDecoderCreate(), G726StreamDecoderDestroy);
-        auto out = std::make_shared<std::vector<int16_t>>(payloads->size() * 8 / 3);
-        auto directPass = [payloads, direct, out] {
-            for (std::size_t at = 0; at < payloads->size(); at += kPayload)
-                G726StreamDecoderDecode(direct.get(), payloads->data() + at, out->data() + at * 8 / 3, kPayload);
-        };
-
-        Row row;
-        row.name = "filter, format 0 (G.726 24k stream)";
-        row.samples = out->size();
-        row.ours = {"through the filter", [filter] { filter->Pass(); }};
-        row.peers = {{"decoder called directly", directPass}};
-        row.note = "records of an 18-byte header and a 120-byte payload (320 samples)";
-        row.check = [payloads, out] {
-            FilterStream fresh;
-            fresh.records = Frame(0, *payloads, kPayload, &fresh.offsets);
-            fresh.recordSize = velkorix::kFrameHeaderSize + kPayload;
-            fresh.collect = true;
-            fresh.Pass();
-            std::vector<int16_t> reference(out->size());
+        auto direct = [payloads](std::vector<int16_t> &out) {
+            out.resize(payloads->size() * 8 / 3);
             G726StreamDecoder *d = G726StreamDecoderCreate();
             for (std::size_t at = 0; at < payloads->size(); at += kPayload)
-                G726StreamDecoderDecode(d, payloads->data() + at, reference.data() + at * 8 / 3, kPayload);
+                G726StreamDecoderDecode(d, payloads->data() + at, out.data() + at * 8 / 3, kPayload);
             G726StreamDecoderDestroy(d);
-            const std::string m = Mismatch(fresh.collected, reference);
-            return Check{m.empty(), m.empty() ? "bit-exact = direct decode" : "differs from direct decode: " + m};
         };
-        rows.push_back(std::move(row));
+        AddFilterRow(rows, "filter, format 0 (G.726 24k stream)", 0, payloads, kPayload, direct,
+                     "records of an 18-byte header and a 120-byte payload (320 samples)");
+    }
+
+    // Formats 1 and 2: G.711 codes, one per byte, through the voice library.
+    for (int law = 0; law < 2; ++law) {
+        const int16_t type = law == 0 ? G711_A : G711_U;
+        const std::size_t n = static_cast<std::size_t>(input.frameSamples);
+        auto payloads = std::make_shared<std::vector<uint8_t>>(input.pcm.size());
+        peer::SpandspG711Encode(law, input.pcm.data(), payloads->data(), static_cast<int>(input.pcm.size()));
+        // The same codes as voice frames, made before timing.
+        auto frames = std::make_shared<std::vector<VoiceFrame>>(payloads->size() / n);
+        for (std::size_t f = 0; f < frames->size(); ++f) {
+            VoiceFrame &frame = (*frames)[f];
+            frame.flags[0] = 0x00;
+            frame.flags[1] = 0x01;
+            frame.length = static_cast<uint8_t>(n / 2);
+            frame.lengthHigh = 0;
+            std::memcpy(frame.payload, payloads->data() + f * n, n);
+        }
+        auto state = std::make_shared<VoiceState>();
+        auto direct = [frames, state, type](std::vector<int16_t> &out) {
+            QX_VOICE_DecReset(state.get(), type);
+            out.resize(frames->size() * 2 * (*frames)[0].length);
+            int16_t *pcm = out.data();
+            for (VoiceFrame &frame : *frames) {
+                int16_t count = 0;
+                QX_VOICE_DecodeFrame(state.get(), &frame, pcm, &count);
+                pcm += count;
+            }
+        };
+        AddFilterRow(rows, law == 0 ? "filter, format 1 (G.711 A-law)" : "filter, format 2 (G.711 u-law)",
+                     static_cast<uint8_t>(law + 1), payloads, n, direct,
+                     "records of an 18-byte header and " + std::to_string(n) + " codes");
+    }
+
+    // Format 6: IMA ADPCM with the first sample in the header, 321 samples
+    // from a 164-byte payload (voice type 35).
+    {
+        constexpr int kSamples = 321;
+        VoiceState encoder;
+        QX_VOICE_EncReset(&encoder, ADPCM_FIRST);
+        auto payloads = std::make_shared<std::vector<uint8_t>>();
+        auto frames = std::make_shared<std::vector<VoiceFrame>>();
+        for (std::size_t at = 0; at + kSamples <= input.pcm.size(); at += kSamples) {
+            VoiceFrame frame;
+            QX_VOICE_EncodeFrame(&encoder, input.pcm.data() + at, &frame, kSamples);
+            frames->push_back(frame);
+            payloads->insert(payloads->end(), frame.payload, frame.payload + 2 * frame.length);
+        }
+        const std::size_t payloadSize = 2 * static_cast<std::size_t>((*frames)[0].length);
+        auto state = std::make_shared<VoiceState>();
+        auto direct = [frames, state](std::vector<int16_t> &out) {
+            QX_VOICE_DecReset(state.get(), ADPCM_FIRST);
+            out.resize(frames->size() * kSamples);
+            int16_t *pcm = out.data();
+            for (VoiceFrame &frame : *frames) {
+                int16_t count = 0;
+                QX_VOICE_DecodeFrame(state.get(), &frame, pcm, &count);
+                pcm += count;
+            }
+        };
+        // The filter delivers 640 bytes per record: the first 320 samples.
+        AddFilterRow(rows, "filter, format 6 (IMA ADPCM)", 6, payloads, payloadSize, direct,
+                     "records of an 18-byte header and a 164-byte payload (321 samples, 320 delivered)", kSamples,
+                     320);
     }
 }
 

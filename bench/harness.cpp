@@ -81,7 +81,15 @@ void PrintTable(const std::vector<RowResult> &results) {
     for (const RowResult &r : results) {
         const Row &row = *r.row;
         const double ours = r.ours.rate / 1e6;
-        const std::string check = (r.check.ok ? "" : "**FAILED** ") + r.check.text;
+        std::string check = (r.check.ok ? "" : "**FAILED** ") + r.check.text;
+        if (row.records > 0 && !r.peers.empty()) {
+            // What the path costs per record beyond the direct call.
+            const double extra = static_cast<double>(row.samples) * (1 / r.ours.rate - 1 / r.peers[0].rate) /
+                                 static_cast<double>(row.records);
+            char text[64];
+            std::snprintf(text, sizeof text, "; %+.0f ns per record", extra * 1e9);
+            check += text;
+        }
         if (row.peers.empty()) {
             std::printf("| %s | %.2f | - | - | - | %s |\n", row.name.c_str(), ours, check.c_str());
             continue;

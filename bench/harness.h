@@ -32,6 +32,7 @@ struct Row {
     std::vector<Contender> peers;  // empty: an absolute figure only
     std::function<Check()> check;  // run once before timing
     std::string note;              // framing or other conditions of the row
+    std::size_t records = 0;       // filter rows: records per pass (the table shows the cost of one)
 };
 
 struct Options {

@@ -87,6 +87,7 @@ int main(int argc, char **argv) {
     input.frameSamples = frame;
 
     std::vector<bench::Row> rows;
+    bench::AddVoiceRows(rows, input);
     bench::AddStreamRows(rows, input);
     bench::AddFilterRows(rows, input);
 

@@ -14,6 +14,7 @@ struct Input {
     int frameSamples = 160;    // samples per voice-library frame
 };
 
+void AddVoiceRows(std::vector<Row> &rows, const Input &input);
 void AddStreamRows(std::vector<Row> &rows, const Input &input);
 void AddFilterRows(std::vector<Row> &rows, const Input &input);
 
