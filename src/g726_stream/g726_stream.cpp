@@ -13,44 +13,17 @@ constexpr int16_t kDqln[8] = {-2048, 135, 273, 373, 373, 273, 135, -2048};
 constexpr int16_t kW[8] = {-128, 960, 4384, 18624, 18624, 4384, 960, -128};
 constexpr int16_t kF[8] = {0, 512, 1024, 3584, 3584, 1024, 512, 0};
 
-// Decodes one 3-bit code through the state held in registers.
+// Decodes one 3-bit code through the state held in registers. The record's
+// tables (DQLN, and W and F scaled as the adaptation uses them) give the
+// per-code values; the output is SR scaled to 16 bits, not limited.
 VELKORIX_ALWAYS_INLINE int32_t Step(Registers &r, const G726StreamDecoder &tables, int code) {
-    // Signal estimate from the six zero and two pole products.
-    int32_t zeros = 0;
-    for (int k = 0; k < 6; ++k) zeros += FMult(r.b[k] >> 2, r.dq[k]);
-    const int32_t sezi = S16(zeros);
-    const int32_t sez = sezi >> 1;
-    const int32_t sei = S16(sezi + FMult(r.a2 >> 2, r.sr2) + FMult(r.a1 >> 2, r.sr1));
-    const int32_t se = sei >> 1;
-
-    Sample s;
-    s.code = code;
-    s.negative = (code & 4) != 0;
-    s.y = ScaleFactor(r);
-    const uint32_t quantized = InverseQuantize(tables, code, s.y);
-    s.mag = static_cast<int32_t>(quantized & 0xFFFF);
-    s.sr = S16(s.negative ? se - s.mag : se + s.mag);
-    s.dqsez = S16((s.negative ? -s.mag : s.mag) + sez);  // SR - SE + SEZ, without waiting for SE
-
-    if (AdaptScalars(r, tables, s)) {
-        for (int k = 0; k < 6; ++k) r.b[k] = 0;
-    } else {
-        // Zero predictor: towards the sign agreement of DQ with each DQk.
-        const int32_t signDq = s.negative ? -1 : 0;
-        for (int k = 0; k < 6; ++k) {
-            const int32_t agree = (signDq ^ r.dq[k]) >> 31;  // 0 when the signs agree, else -1
-            const int32_t step = s.mag != 0 ? (128 ^ agree) - agree : 0;
-            r.b[k] = S16(r.b[k] - (r.b[k] >> 8) + step);
-        }
-    }
-
-    // Difference and signal history.
-    for (int k = 5; k > 0; --k) r.dq[k] = r.dq[k - 1];
-    r.dq[0] = static_cast<int32_t>(quantized >> 16) - ((code & 4) << 8);  // minus 1024 when negative
-    r.sr2 = r.sr1;
-    r.sr1 = SignalForm(s.sr);
-
-    // Output: SR scaled to 16 bits, not limited.
+    using namespace g726;
+    const Estimate e = EstimatePortable(r);
+    const int32_t y = ScaleFactor(r);
+    const uint32_t quantized = InverseQuantize(tables.DQLN[code], y);
+    const Sample s = Reconstruct(code, (code & 4) != 0, y, quantized, e);
+    const bool tr = AdaptScalars(r, tables.W, tables.F, s);
+    AdaptHistoryPortable(r, s, quantized, tr, 8);
     return S16(s.sr * 4);
 }
 
@@ -62,7 +35,7 @@ void DecodeGroupsPortable(G726StreamDecoder &d, const uint8_t *input, int32_t gr
     for (int32_t g = 0; g < groups; ++g, input += 3) {
         const uint32_t group = static_cast<uint32_t>(input[0]) | static_cast<uint32_t>(input[1]) << 8 |
                                static_cast<uint32_t>(input[2]) << 16;
-        for (int k = 0; k < 8; ++k) Put(output, written++, Step(r, d, static_cast<int>(group >> (3 * k)) & 7));
+        for (int k = 0; k < 8; ++k) g726::Put(output, written++, Step(r, d, static_cast<int>(group >> (3 * k)) & 7));
     }
     Store(r, d);
 }
@@ -123,7 +96,7 @@ int32_t G726StreamDecoderDecode(G726StreamDecoder *decoder, const uint8_t *input
         accumulator |= static_cast<uint32_t>(input[at]) << count;
         count += 8;
         while (count >= 3) {
-            Put(output, static_cast<std::size_t>(written++),
+            velkorix::g726::Put(output, static_cast<std::size_t>(written++),
                 G726StreamDecodeCode(decoder, static_cast<int>(accumulator & 7u)));
             accumulator >>= 3;
             count -= 3;
