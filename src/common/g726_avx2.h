@@ -64,6 +64,12 @@ VELKORIX_TARGET_AVX2 VELKORIX_ALWAYS_INLINE __m128i Products(__m128i coef, __m12
 // sample, and with them in the same register the zero products (and so SEZ,
 // the sign PK0 and the next pole coefficients) would wait for them; apart,
 // the chains from one sample to the next stay short.
+//
+// With `VectorPoles` false the two pole products are scalar (SR1 and SR2
+// stay in the registers): fewer instructions through the vector unit and a
+// shorter path from one sample's SR to the next sample's estimate, which is
+// what limits an encoder, whose codeword waits for the estimate.
+template <bool VectorPoles = true>
 struct VectorPredictor {
     __m256i zeros, history;
     __m128i poles;
@@ -71,7 +77,7 @@ struct VectorPredictor {
     VELKORIX_TARGET_AVX2 VELKORIX_ALWAYS_INLINE void Load(const Registers &r) {
         zeros = _mm256_setr_epi32(r.b[0], r.b[1], r.b[2], r.b[3], r.b[4], r.b[5], 0, 0);
         history = _mm256_setr_epi32(r.dq[0], r.dq[1], r.dq[2], r.dq[3], r.dq[4], r.dq[5], 0, 0);
-        poles = _mm_setr_epi32(r.sr1, r.sr2, 0, 0);
+        if constexpr (VectorPoles) poles = _mm_setr_epi32(r.sr1, r.sr2, 0, 0);
     }
 
     VELKORIX_TARGET_AVX2 VELKORIX_ALWAYS_INLINE void Store(Registers &r) const {
@@ -81,8 +87,10 @@ struct VectorPredictor {
         for (int k = 0; k < 6; ++k) r.b[k] = lanes[k];
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(lanes), history);
         for (int k = 0; k < 6; ++k) r.dq[k] = lanes[k];
-        r.sr1 = _mm_cvtsi128_si32(poles);
-        r.sr2 = _mm_extract_epi32(poles, 1);
+        if constexpr (VectorPoles) {
+            r.sr1 = _mm_cvtsi128_si32(poles);
+            r.sr2 = _mm_extract_epi32(poles, 1);
+        }
     }
 
     // SEZ and SE with the pole coefficients A1, A2 of `r`.
@@ -92,15 +100,21 @@ struct VectorPredictor {
         sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
         sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
         const int32_t sezi = S16(_mm_cvtsi128_si32(sum));
-        const __m128i pole = Products(_mm_insert_epi32(_mm_cvtsi32_si128(r.a1), r.a2, 1), poles);
-        const int32_t poleSum = _mm_cvtsi128_si32(_mm_add_epi32(pole, _mm_shuffle_epi32(pole, 0x55)));
+        int32_t poleSum;
+        if constexpr (VectorPoles) {
+            const __m128i pole = Products(_mm_insert_epi32(_mm_cvtsi32_si128(r.a1), r.a2, 1), poles);
+            poleSum = _mm_cvtsi128_si32(_mm_add_epi32(pole, _mm_shuffle_epi32(pole, 0x55)));
+        } else {
+            poleSum = FMult(r.a2 >> 2, r.sr2) + FMult(r.a1 >> 2, r.sr1);
+        }
         return {sezi >> 1, S16(sezi + poleSum) >> 1};
     }
 
     // The zero predictor update (leak by 2^-leak, then a step of 128 towards
     // the sign agreement of DQ with each DQk, none when DQ is zero) and the
     // shift of both histories.
-    VELKORIX_TARGET_AVX2 VELKORIX_ALWAYS_INLINE void Adapt(const Sample &s, uint32_t quantized, bool tr, int leak) {
+    VELKORIX_TARGET_AVX2 VELKORIX_ALWAYS_INLINE void Adapt(Registers &r, const Sample &s, uint32_t quantized, bool tr,
+                                                           int leak) {
         if (tr) {
             zeros = _mm256_setzero_si256();
         } else {
@@ -115,8 +129,13 @@ struct VectorPredictor {
         const int32_t dqForm = static_cast<int32_t>(quantized >> 16) - (static_cast<int32_t>(s.negative) << 10);
         history = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(history, _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 6, 7)),
                                      _mm256_castsi128_si256(_mm_cvtsi32_si128(dqForm)), 0x01);
-        // SR1 and SR2 in lanes 0 and 1 (lanes 2 and 3 are not summed).
-        poles = _mm_unpacklo_epi32(_mm_cvtsi32_si128(SignalForm(s.sr)), poles);
+        if constexpr (VectorPoles) {
+            // SR1 and SR2 in lanes 0 and 1 (lanes 2 and 3 are not summed).
+            poles = _mm_unpacklo_epi32(_mm_cvtsi32_si128(SignalForm(s.sr)), poles);
+        } else {
+            r.sr2 = r.sr1;
+            r.sr1 = SignalForm(s.sr);
+        }
     }
 };
 

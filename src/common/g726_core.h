@@ -31,6 +31,17 @@ VELKORIX_ALWAYS_INLINE int32_t BitWidth(uint32_t x) {
 #endif
 }
 
+// floor(log2(x)) for x >= 1.
+VELKORIX_ALWAYS_INLINE int32_t FloorLog2(uint32_t x) {
+#if defined(__GNUC__) || defined(__clang__)
+    return 31 ^ __builtin_clz(x);
+#else
+    int32_t n = 0;
+    while (x >> (n + 1)) ++n;
+    return n;
+#endif
+}
+
 // The adaptive state of one coder, held in registers while a block is coded.
 // DQ1..DQ6 and SR1, SR2 are in the 11-bit floating form with the sign
 // extended over the upper bits (a negative value is negative here).
@@ -141,9 +152,11 @@ struct Sample {
 // Everything of the adaptation except the zero predictor and the histories,
 // which the kernels hold in their own form: transition detection, scale
 // factor, pole predictor, tone detector and speed control. `w32` and `f512`
-// are the rate's W(I) x 32 and F(I) x 512 by code. Returns TR; on a
-// transition the caller clears the zero predictor coefficients.
-VELKORIX_ALWAYS_INLINE bool AdaptScalars(Registers &r, const int16_t *w32, const int16_t *f512, const Sample &s) {
+// are the rate's W(I) x 32 and F(I) x 512 by code (16- or 32-bit entries).
+// Returns TR; on a transition the caller clears the zero predictor
+// coefficients.
+template <class Entry>
+VELKORIX_ALWAYS_INLINE bool AdaptScalars(Registers &r, const Entry *w32, const Entry *f512, const Sample &s) {
     const int32_t pk0 = s.dqsez < 0 ? 1 : 0;
 
     // Transition detection from the old YL.

@@ -12,7 +12,7 @@ VELKORIX_TARGET_AVX2 void DecodeGroupsAvx2(G726StreamDecoder &d, const uint8_t *
                                            int16_t *output) {
     using namespace g726;
     Registers r = Load(d);
-    VectorPredictor v;
+    VectorPredictor<true> v;
     v.Load(r);
     std::size_t written = 0;
     for (int32_t g = 0; g < groups; ++g, input += 3) {
@@ -28,7 +28,7 @@ VELKORIX_TARGET_AVX2 void DecodeGroupsAvx2(G726StreamDecoder &d, const uint8_t *
             const uint32_t quantized = InverseQuantize(d.DQLN[code], y);
             const Sample s = Reconstruct(code, (code & 4) != 0, y, quantized, e);
             const bool tr = AdaptScalars(r, d.W, d.F, s);
-            v.Adapt(s, quantized, tr, 8);
+            v.Adapt(r, s, quantized, tr, 8);
             Put(output, written++, S16(s.sr * 4));
         }
     }

@@ -2,37 +2,15 @@
 
 #include <bit>
 
+#include "common/cpu_features.h"
+#include "voice/g726_kernel.h"
+#include "voice/g726_kernel_body.h"
+#include "voice/g726_tables.h"
+
 namespace velkorix::voice {
 namespace {
 
-// Per-rate tables of ITU-T G.726, indexed by the full codeword I (sign
-// included) except the decision levels, which bound the magnitude intervals
-// of the normalized log difference (7 fractional bits). Units are the
-// Recommendation's: DQLN with 7 fractional bits (-2048: zero difference),
-// W(I) with 4 fractional bits, F(I) whole.
-constexpr int16_t kDecision16[] = {261};
-constexpr int16_t kDqln16[] = {116, 365, 365, 116};
-constexpr int16_t kW16[] = {-22, 439, 439, -22};
-constexpr int16_t kF16[] = {0, 7, 7, 0};
-
-constexpr int16_t kDecision24[] = {8, 218, 331};
-constexpr int16_t kDqln24[] = {-2048, 135, 273, 373, 373, 273, 135, -2048};
-constexpr int16_t kW24[] = {-4, 30, 137, 582, 582, 137, 30, -4};
-constexpr int16_t kF24[] = {0, 1, 2, 7, 7, 2, 1, 0};
-
-constexpr int16_t kDecision32[] = {-124, 80, 178, 246, 300, 349, 400};
-constexpr int16_t kDqln32[] = {-2048, 4,   135, 213, 273, 323, 373, 425,
-                               425,   373, 323, 273, 213, 135, 4,   -2048};
-constexpr int16_t kW32[] = {-12, 18, 41, 64, 112, 198, 355, 1122, 1122, 355, 198, 112, 64, 41, 18, -12};
-constexpr int16_t kF32[] = {0, 0, 0, 1, 1, 1, 3, 7, 7, 3, 1, 1, 1, 0, 0, 0};
-
-constexpr int16_t kDecision40[] = {-122, -16, 68, 139, 198, 250, 298, 339, 378, 413, 445, 475, 502, 528, 553};
-constexpr int16_t kDqln40[] = {-2048, -66, 28,  104, 169, 224, 274, 318, 358, 395, 429, 459, 488, 514, 539, 566,
-                               566,   539, 514, 488, 459, 429, 395, 358, 318, 274, 224, 169, 104, 28,  -66, -2048};
-constexpr int16_t kW40[] = {14,  14,  24,  39,  40,  41,  58,  100, 141, 179, 219, 280, 358, 440, 529, 696,
-                            696, 529, 440, 358, 280, 219, 179, 141, 100, 58,  41,  40,  39,  24,  14,  14};
-constexpr int16_t kF40[] = {0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 2, 3, 4, 5, 6, 6,
-                            6, 6, 5, 4, 3, 2, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
+using namespace g726tables;
 
 struct Rate {
     int width;
@@ -282,37 +260,11 @@ int16_t G726DecodeSample(G726State &s, int code) {
 }
 
 void G726PackLsbFirst(G726State &s, const int16_t *pcm, uint8_t *payload, int count) {
-    const Rate &rate = RateOf(s);
-    const int even = count & ~1;
-    LsbWriter writer{payload};
-    for (int i = 0; i < even; ++i) {
-        const Prediction p = Predict(s);
-        const int code = Quantize(rate, (pcm[i] >> 2) - p.se, p.y);
-        Adapt(s, rate, p, code);
-        writer.Put(code, rate.width);
-    }
-    writer.Flush();
+    g726k::Current().encode[s.codeWidth - 2](s, pcm, payload, count & ~1);
 }
 
 int G726UnpackLsbFirst(G726State &s, const uint8_t *payload, int16_t *pcm, int bytes) {
-    const Rate &rate = RateOf(s);
-    const int width = rate.width;
-    const int mask = (1 << width) - 1;
-    const int codes = 8 * bytes / width;
-    uint32_t bits = 0;
-    int count = 0;
-    for (int i = 0; i < codes; ++i) {
-        if (count < width) {
-            bits |= static_cast<uint32_t>(*payload++) << count;
-            count += 8;
-        }
-        const int code = static_cast<int>(bits) & mask;
-        bits >>= width;
-        count -= width;
-        const Prediction p = Predict(s);
-        pcm[i] = G726OutputSample(Adapt(s, rate, p, code));
-    }
-    return codes;
+    return g726k::Current().decode[s.codeWidth - 2](s, payload, pcm, bytes);
 }
 
 void G726PackCodesLsbFirst(const uint8_t *codes, int count, int width, uint8_t *payload) {
@@ -369,3 +321,32 @@ int G726ReorderToLsb(uint8_t *payload, int width, int bytes) {
 }
 
 }  // namespace velkorix::voice
+
+namespace velkorix::voice::g726k {
+namespace {
+
+template <int Width>
+void EncodePortable(G726State &state, const int16_t *pcm, uint8_t *payload, int count) {
+    EncodeBlock<Width, PortablePredictor>(state, pcm, payload, count);
+}
+
+template <int Width>
+int DecodePortable(G726State &state, const uint8_t *payload, int16_t *pcm, int bytes) {
+    return DecodeBlock<Width, PortablePredictor>(state, payload, pcm, bytes);
+}
+
+}  // namespace
+
+const Kernels kPortable = {
+    {EncodePortable<2>, EncodePortable<3>, EncodePortable<4>, EncodePortable<5>},
+    {DecodePortable<2>, DecodePortable<3>, DecodePortable<4>, DecodePortable<5>},
+};
+
+const Kernels &Current() {
+#if VELKORIX_X86_KERNELS
+    if (CurrentSimdLevel() >= SimdLevel::Avx2) return kAvx2;
+#endif
+    return kPortable;
+}
+
+}  // namespace velkorix::voice::g726k
