@@ -1,10 +1,14 @@
 #include "voice/adpcm.h"
 
+#include <cstddef>
+#include <cstring>
+
+#include "common/cpu_features.h"
 #include "voice/voice_frame.h"
 
 namespace velkorix::voice {
 
-const int16_t kImaStepSize[89] = {
+constexpr int16_t kImaStepSize[89] = {
     7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
     31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
     130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
@@ -12,7 +16,7 @@ const int16_t kImaStepSize[89] = {
     2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
     9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 
-const int8_t kImaIndexAdjust[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
+constexpr int8_t kImaIndexAdjust[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
 
 namespace {
 
@@ -40,15 +44,86 @@ void EncodeCodes(AdpcmState &state, const int16_t *pcm, int count, uint8_t *out,
     if (i < count) AdpcmEncodeSample(state, pcm[i]);
 }
 
-// Decodes `bytes` code bytes, two samples from each.
-void DecodeCodes(AdpcmState &state, const uint8_t *codes, int bytes, int16_t *pcm, bool lowFirst) {
-    for (int i = 0; i < bytes; ++i) {
-        const int byte = codes[i];
-        const int first = lowFirst ? byte & 15 : byte >> 4;
-        const int second = lowFirst ? byte >> 4 : byte & 15;
-        pcm[2 * i] = AdpcmDecodeSample(state, first);
-        pcm[2 * i + 1] = AdpcmDecodeSample(state, second);
+// The decoder's arithmetic by table: for every step index and code, the
+// signed amount the predictor moves (step/8 plus step, step/2 and step/4 as
+// the code's bits 2, 1 and 0 say, negated by bit 3), computed at compile time.
+struct DecodeTable {
+    int32_t delta[89][16];
+    constexpr DecodeTable() : delta() {
+        for (int index = 0; index < 89; ++index) {
+            const int step = kImaStepSize[index];
+            for (int code = 0; code < 16; ++code) {
+                int vpdiff = step >> 3;
+                if (code & 4) vpdiff += step;
+                if (code & 2) vpdiff += step >> 1;
+                if (code & 1) vpdiff += step >> 2;
+                delta[index][code] = (code & 8) ? -vpdiff : vpdiff;
+            }
+        }
     }
+};
+constexpr DecodeTable kDecodeTable{};
+
+// How far the step index moves per code, in bytes of the delta table (16
+// entries of 4 bytes per step index).
+struct AdjustTable {
+    std::ptrdiff_t bytes[16];
+    constexpr AdjustTable() : bytes() {
+        for (int code = 0; code < 16; ++code) bytes[code] = kImaIndexAdjust[code] * 16 * 4;
+    }
+};
+constexpr AdjustTable kAdjustBytes{};
+
+#if defined(__GNUC__) || defined(__clang__)
+#define VELKORIX_RARELY(x) __builtin_expect(!!(x), 0)
+#else
+#define VELKORIX_RARELY(x) (x)
+#endif
+
+// The decoder's state in registers: the predictor, and the step index as a
+// pointer to its row of the delta table.
+struct DecoderRegisters {
+    const unsigned char *row;
+    int32_t predictor;
+
+    static const unsigned char *Table() { return reinterpret_cast<const unsigned char *>(&kDecodeTable.delta[0][0]); }
+    DecoderRegisters(int32_t p, int index) : row(Table() + index * 64), predictor(p) {}
+    int Index() const { return static_cast<int>((row - Table()) / 64); }
+
+    // One code. The limits are rarely reached, so they are branches the
+    // processor learns to skip rather than selects that every next sample
+    // would wait for.
+    VELKORIX_ALWAYS_INLINE int32_t Step(std::size_t code) {
+        int32_t delta;
+        std::memcpy(&delta, row + 4 * code, 4);
+        predictor += delta;
+        row += kAdjustBytes.bytes[code];
+        const auto offset = static_cast<std::size_t>(row - Table());
+        if (VELKORIX_RARELY(offset > kMaxStepIndex * 64)) row = Table() + (row < Table() ? 0 : kMaxStepIndex * 64);
+        if (VELKORIX_RARELY(static_cast<uint32_t>(predictor + 32768) > 65535)) predictor = predictor < 0 ? -32768 : 32767;
+        return predictor;
+    }
+};
+
+// Decodes `bytes` code bytes, two samples from each, the earlier one in the
+// low nibble when `LowFirst`.
+template <bool LowFirst>
+void DecodeCodes(AdpcmState &state, const uint8_t *codes, int bytes, int16_t *pcm) {
+    DecoderRegisters r(state.predictor, state.stepIndex);
+    for (int i = 0; i < bytes; ++i) {
+        const std::size_t byte = codes[i];
+        pcm[2 * i] = static_cast<int16_t>(r.Step(LowFirst ? byte & 15 : byte >> 4));
+        pcm[2 * i + 1] = static_cast<int16_t>(r.Step(LowFirst ? byte >> 4 : byte & 15));
+    }
+    state.predictor = static_cast<int16_t>(r.predictor);
+    state.stepIndex = static_cast<uint8_t>(r.Index());
+}
+
+void DecodeCodes(AdpcmState &state, const uint8_t *codes, int bytes, int16_t *pcm, bool lowFirst) {
+    if (lowFirst)
+        DecodeCodes<true>(state, codes, bytes, pcm);
+    else
+        DecodeCodes<false>(state, codes, bytes, pcm);
 }
 
 }  // namespace
