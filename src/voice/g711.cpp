@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 
+#include "voice/g711_kernel.h"
 #include "voice/voice_frame.h"
 
 namespace velkorix::voice {
@@ -35,14 +36,55 @@ constexpr std::array<int16_t, 256> ExpansionTable() {
 
 // Segment of a non-negative magnitude whose segment 0 holds values below
 // 2^`firstBits`, each later segment being twice as wide.
-inline int Segment(int v, int firstBits) {
+constexpr int Segment(int v, int firstBits) {
     const int segment = static_cast<int>(std::bit_width(static_cast<unsigned>(v))) - firstBits;
     return segment > 0 ? segment : 0;
 }
 
+// The encoders by segment search: the definition every faster form must match.
+constexpr uint8_t AlawCode(int x) {
+    int v = x >> 3;  // 13-bit value
+    int mask = 0xD5;
+    if (x < 0) {
+        mask = 0x55;
+        v = -v - 1;  // ones' complement
+    }
+    const int segment = Segment(v, 5);
+    if (segment >= 8) return static_cast<uint8_t>(0x7F ^ mask);
+    const int shift = segment > 1 ? segment : 1;
+    return static_cast<uint8_t>(((segment << 4) | ((v >> shift) & 0x0F)) ^ mask);
+}
+
+constexpr uint8_t UlawCode(int x) {
+    int v = x >> 2;  // 14-bit value
+    int mask = 0xFF;
+    if (x < 0) {
+        mask = 0x7F;
+        v = -v;
+    }
+    if (v > 8159) v = 8159;
+    v += 33;
+    const int segment = Segment(v, 6);
+    if (segment >= 8) return static_cast<uint8_t>(0x7F ^ mask);
+    return static_cast<uint8_t>(((segment << 4) | ((v >> (segment + 1)) & 0x0F)) ^ mask);
+}
+
+// Every code depends only on the top 13 (A-law) or 14 (mu-law) bits of the
+// sample, so the frame encoders look it up there: 8 and 16 kbytes, filled at
+// compile time by the segment search above.
+struct EncodeTables {
+    uint8_t alaw[8192];   // by (x >> 3) AND 8191
+    uint8_t ulaw[16384];  // by (x >> 2) AND 16383
+    constexpr EncodeTables() : alaw(), ulaw() {
+        for (int v = -4096; v < 4096; ++v) alaw[v & 8191] = AlawCode(v * 8);
+        for (int v = -8192; v < 8192; ++v) ulaw[v & 16383] = UlawCode(v * 4);
+    }
+};
+constexpr EncodeTables kEncodeTables{};
+
 template <G711Law law>
 inline uint8_t Encode(int16_t x) {
-    return law == G711Law::A ? G711AlawEncode(x) : G711UlawEncode(x);
+    return law == G711Law::A ? kEncodeTables.alaw[(x >> 3) & 8191] : kEncodeTables.ulaw[(x >> 2) & 16383];
 }
 
 template <G711Law law, bool swapped>
@@ -64,32 +106,9 @@ static_assert(kAlawToLinear[0xD5] == 8 && kAlawToLinear[0x55] == -8 && kAlawToLi
 static_assert(kUlawToLinear[0xFF] == 0 && kUlawToLinear[0x7F] == 0 && kUlawToLinear[0x80] == 32124 &&
               kUlawToLinear[0x00] == -32124);
 
-uint8_t G711AlawEncode(int16_t x) {
-    int v = x >> 3;  // 13-bit value
-    int mask = 0xD5;
-    if (x < 0) {
-        mask = 0x55;
-        v = -v - 1;  // ones' complement
-    }
-    const int segment = Segment(v, 5);
-    if (segment >= 8) return static_cast<uint8_t>(0x7F ^ mask);
-    const int shift = segment > 1 ? segment : 1;
-    return static_cast<uint8_t>(((segment << 4) | ((v >> shift) & 0x0F)) ^ mask);
-}
+uint8_t G711AlawEncode(int16_t x) { return AlawCode(x); }
 
-uint8_t G711UlawEncode(int16_t x) {
-    int v = x >> 2;  // 14-bit value
-    int mask = 0xFF;
-    if (x < 0) {
-        mask = 0x7F;
-        v = -v;
-    }
-    if (v > 8159) v = 8159;
-    v += 33;
-    const int segment = Segment(v, 6);
-    if (segment >= 8) return static_cast<uint8_t>(0x7F ^ mask);
-    return static_cast<uint8_t>(((segment << 4) | ((v >> (segment + 1)) & 0x0F)) ^ mask);
-}
+uint8_t G711UlawEncode(int16_t x) { return UlawCode(x); }
 
 int G711EncodeFrame(G711Law law, bool swapped, const int16_t *pcm, int count, uint8_t *frame) {
     const int pairs = count / 2;
@@ -112,7 +131,11 @@ int G711EncodeFrame(G711Law law, bool swapped, const int16_t *pcm, int count, ui
 void G711DecodePayload(G711Law law, bool swapped, const uint8_t *payload, int count, int16_t *pcm) {
     const int16_t *table = law == G711Law::A ? kAlawToLinear.data() : kUlawToLinear.data();
     if (!swapped) {
-        for (int i = 0; i < count; ++i) pcm[i] = table[payload[i]];
+        int i = 0;
+#if VELKORIX_X86_KERNELS
+        if (CurrentSimdLevel() >= SimdLevel::Avx2) i = G711ExpandAvx2(law, payload, count, pcm);
+#endif
+        for (; i < count; ++i) pcm[i] = table[payload[i]];
         return;
     }
     for (int i = 0; i + 1 < count; i += 2) {
