@@ -100,8 +100,17 @@ void G729UnpackFrame(G729Decoder *decoder);
 // significant bits and `parity` hold an odd number of ones, else 1.
 int32_t G729PitchParityError(int32_t pitchIndex, int32_t parity);
 // Conversion of one filtered value to a 16-bit sample: halves round away from
-// zero, the 16-bit range saturates, and a value that is not a number gives 0.
-int16_t G729ToPcm(float value);
+// zero, the 16-bit range saturates, and a value that is not a number gives 0
+// (the float filters run unchecked; the conversion must stay defined).
+inline int16_t G729ToPcm(float value) {
+    if (value != value) return 0;
+    // Rounded in double, so that values just below a half are not pushed over
+    // it, and without branches on the sign (speech changes sign all the time).
+    double rounded = static_cast<double>(value) + __builtin_copysign(0.5, static_cast<double>(value));
+    rounded = rounded < -32768.0 ? -32768.0 : rounded;
+    rounded = rounded > 32767.0 ? 32767.0 : rounded;
+    return static_cast<int16_t>(static_cast<int32_t>(rounded));
+}
 
 // ---- LSP decoding (g729_lsp.cpp) ----
 
@@ -158,6 +167,10 @@ void G729PostFilterDelayRange(int32_t pitchLag, int32_t *tmin, int32_t *tmax);
 void G729PostFilter(G729Decoder *decoder);
 // One step of the high-pass post-processing filter.
 float G729HighPass(G729Decoder *decoder, float value);
+// The output step of a frame: every sample of `synth` through the high-pass
+// filter, in order, the result stored back into `synth` and converted into
+// `outputPcm`.
+void G729HighPassFrame(G729Decoder *decoder);
 
 // ---- Diagnostics (g729_diagnostics.cpp) ----
 

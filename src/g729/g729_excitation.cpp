@@ -56,21 +56,26 @@ void G729AdaptiveCodebook(float *exc, G729PitchDelay delay) {
         w[kTaps + i] = g729::kInter3l[3 - f + 3 * i];
     }
     const float *base = exc - lag;
-    // For short delays the filter reads samples of this subframe: work in
-    // blocks whose inputs all precede the block (base[n+10] < exc[n0] for
-    // every n of the block), so each block is a plain FIR over finished samples.
-    // Every delay the decoder produces gives blocks of at least 9 samples.
-    const int block = lag > kTaps ? lag - kTaps : 1;
-    for (int n0 = 0; n0 < L;) {
-        const int count = block < L - n0 ? block : L - n0;
+    if (lag - kTaps >= L) {
+        // Every input precedes the subframe: one FIR over the whole subframe,
+        // tap by tap so that the 40 outputs are computed side by side.
         float acc[L] = {};
-        const float *x = base + n0 - (kTaps - 1);
+        const float *x = base - (kTaps - 1);
         for (int j = 0; j < 2 * kTaps; ++j) {
             const float wj = w[j];
-            for (int n = 0; n < count; ++n) acc[n] += wj * x[n + j];
+            for (int n = 0; n < L; ++n) acc[n] += wj * x[n + j];
         }
-        std::memcpy(exc + n0, acc, sizeof(float) * static_cast<std::size_t>(count));
-        n0 += count;
+        std::memcpy(exc, acc, sizeof(acc));
+        return;
+    }
+    // Short delays read samples of this subframe: sample by sample, each one
+    // stored before the next is computed.
+    for (int n = 0; n < L; ++n) {
+        const float *x = base + n - (kTaps - 1);
+        float acc[4] = {};
+        for (int j = 0; j < 2 * kTaps; j += 4)
+            for (int k = 0; k < 4; ++k) acc[k] += w[j + k] * x[j + k];
+        exc[n] = (acc[0] + acc[2]) + (acc[1] + acc[3]);
     }
 }
 

@@ -1,7 +1,6 @@
 // The per-frame driver: the bit reader, unpacking of the 11 parameters, the
 // pitch parity check, the decoder stages in order, and the conversion of the
 // filtered signal to 16-bit samples.
-#include <cmath>
 #include <cstring>
 
 #include "g729/g729_decoder.h"
@@ -62,15 +61,6 @@ void G729UnpackFrame(G729Decoder *d) {
     d->params[3] = G729PitchParityError(d->params[2], d->params[3]);
 }
 
-int16_t G729ToPcm(float value) {
-    if (std::isnan(value)) return 0;
-    // Rounded in double so that values just below a half are not pushed over it.
-    const double rounded = value >= 0.0f ? static_cast<double>(value) + 0.5 : static_cast<double>(value) - 0.5;
-    if (rounded > 32767.0) return 32767;
-    if (rounded < -32768.0) return -32768;
-    return static_cast<int16_t>(static_cast<int32_t>(rounded));
-}
-
 int32_t G729Decoder_DecodeFrame(G729Decoder *d) {
     G729UnpackFrame(d);
 
@@ -86,10 +76,6 @@ int32_t G729Decoder_DecodeFrame(G729Decoder *d) {
                  sizeof(float) * kG729ExcitationPast);
 
     G729PostFilter(d);
-    for (int n = 0; n < kG729FrameSamples; ++n) {
-        const float out = G729HighPass(d, d->synth[n]);
-        d->synth[n] = out;
-        d->outputPcm[n] = G729ToPcm(out);
-    }
+    G729HighPassFrame(d);
     return kG729FrameBytes;
 }

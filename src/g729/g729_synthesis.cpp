@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "g729/g729_decoder.h"
+#include "g729/g729_dsp.h"
 #include "g729/g729_tables.h"
 
 namespace {
@@ -28,36 +29,45 @@ constexpr float kNumWeights[M + 1] = {1.0f,        0.55f,        0.3025f,      0
 constexpr float kDenWeights[M + 1] = {1.0f,     0.7f,      0.49f,      0.343f,      0.2401f,     0.16807f,
                                       0.117649f, 0.0823543f, 0.05764801f, 0.040353607f, 0.0282475249f};
 
+// Powers 0.9^(n+1) and partial sums 1 + 0.9 + ... + 0.9^n, n < 40: the gain
+// control's recursion written out per sample.
+struct AgcTables {
+    float decay[L];
+    float growth[L];
+};
+constexpr AgcTables MakeAgcTables() {
+    AgcTables t{};
+    double power = 1.0, sum = 0.0;
+    for (int n = 0; n < L; ++n) {
+        sum += power;
+        power *= kAgcFactor;
+        t.decay[n] = static_cast<float>(power);
+        t.growth[n] = static_cast<float>(sum);
+    }
+    return t;
+}
+constexpr AgcTables kAgcTables = MakeAgcTables();
+constexpr const float *kAgcDecay = kAgcTables.decay;
+constexpr const float *kAgcGrowth = kAgcTables.growth;
+
 // The synthesis buffer with its history: element -10 is the first sample of
 // `synthHistory`, element 0 the first of `synth`.
 float *SynthWithHistory(G729Decoder *d) { return d->synthHistory + M; }
-
-float Energy(const float *x, int n) {
-    float e = 0.0f;
-    for (int k = 0; k < n; ++k) e += x[k] * x[k];
-    return e;
-}
-
-float Correlation(const float *x, const float *y, int n) {
-    float c = 0.0f;
-    for (int k = 0; k < n; ++k) c += x[k] * y[k];
-    return c;
-}
 
 // Pitch post-filter of one subframe's residual r (r[-143..-1] the past) into p.
 void PitchPostFilter(const float *r, int32_t tmin, int32_t tmax, float p[L]) {
     float best = -1e38f;
     int32_t t = tmin;
     for (int32_t k = tmin; k <= tmax; ++k) {
-        const float c = Correlation(r, r - k, L);
+        const float c = g729::Dot<L>(r, r - k);
         if (c > best) {  // ties keep the smaller delay
             best = c;
             t = k;
         }
     }
     const float *delayed = r - t;
-    const float energyDelayed = kEnergyBias + Energy(delayed, L);
-    const float energyNow = kEnergyBias + Energy(r, L);
+    const float energyDelayed = kEnergyBias + g729::Dot<L>(delayed, delayed);
+    const float energyNow = kEnergyBias + g729::Dot<L>(r, r);
     const float cor = best < 0.0f ? 0.0f : best;
     if (cor * cor < 0.5f * energyDelayed * energyNow) {  // prediction gain below 3 dB: off
         std::memcpy(p, r, sizeof(float) * L);
@@ -82,8 +92,8 @@ float TiltFactor(const float num[M + 1], const float den[M + 1]) {
     std::memcpy(h, num, sizeof(float) * (M + 1));
     float zero[M] = {};
     G729AllPoleFilter(den, h, h, kImpulseLength, zero, false);
-    const float r0 = Energy(h, kImpulseLength);
-    const float r1 = Correlation(h, h + 1, kImpulseLength - 1);
+    const float r0 = g729::Dot(h, h, kImpulseLength);
+    const float r1 = g729::Dot(h, h + 1, kImpulseLength - 1);
     return r1 > 0.0f ? kTiltFactor * r1 / r0 : 0.0f;
 }
 
@@ -94,10 +104,16 @@ void G729AllPoleFilter(const float a[M + 1], const float *x, float *y, int n, fl
     float buf[M + kG729FrameSamples];
     std::memcpy(buf, memory, sizeof(float) * M);
     float *out = buf + M;
+    const float a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5];
+    const float a6 = a[6], a7 = a[7], a8 = a[8], a9 = a[9], a10 = a[10];
     for (int k = 0; k < n; ++k) {
-        float s = x[k];
-        for (int i = 1; i <= M; ++i) s -= a[i] * out[k - i];
-        out[k] = s;
+        const float *o = out + k;
+        // The oldest outputs are summed as a tree off the critical path; the
+        // three newest enter one by one at the end, newest last, so that each
+        // waits for as few operations as possible after it is produced.
+        const float older = ((a4 * o[-4] + a5 * o[-5]) + (a6 * o[-6] + a7 * o[-7])) +
+                            ((a8 * o[-8] + a9 * o[-9]) + a10 * o[-10]);
+        out[k] = (((x[k] - older) - a3 * o[-3]) - a2 * o[-2]) - a1 * o[-1];
     }
     std::memcpy(y, out, sizeof(float) * static_cast<std::size_t>(n));
     if (updateMemory) std::memcpy(memory, out + n - M, sizeof(float) * M);
@@ -159,18 +175,16 @@ void G729PostFilter(G729Decoder *d) {
         G729AllPoleFilter(den, tilted, out, L, d->postSynthMemory, true);
 
         // Gain control towards the energy of the unfiltered synthesis.
-        const float energyOut = Energy(out, L);
+        const float energyOut = g729::Dot<L>(out, out);
         if (energyOut == 0.0f) {
             d->agcGain = 0.0f;
         } else {
-            const float energyIn = Energy(s, L);
+            const float energyIn = g729::Dot<L>(s, s);
             const float g0 = energyIn == 0.0f ? 0.0f : kAgcStep * std::sqrt(energyIn / energyOut);
-            float gain = d->agcGain;
-            for (int n = 0; n < L; ++n) {
-                gain = kAgcFactor * gain + g0;
-                out[n] *= gain;
-            }
-            d->agcGain = gain;
+            // gain(n) = 0.9 gain(n-1) + g0, unrolled: 0.9^(n+1) gain(-1) + g0 (1 + 0.9 + ... + 0.9^n).
+            const float start = d->agcGain;
+            for (int n = 0; n < L; ++n) out[n] *= kAgcDecay[n] * start + kAgcGrowth[n] * g0;
+            d->agcGain = kAgcDecay[L - 1] * start + kAgcGrowth[L - 1] * g0;
         }
 
         std::memmove(d->residualHistory, d->residualHistory + L, sizeof(float) * kG729ResidualPast);
@@ -179,12 +193,32 @@ void G729PostFilter(G729Decoder *d) {
     std::memcpy(d->synth, y, sizeof(y));
 }
 
-float G729HighPass(G729Decoder *d, float x) {
-    const float out = g729::kB100[0] * x + g729::kB100[1] * d->hpX1 + g729::kB100[2] * d->hpX2 +
-                      g729::kA100[1] * d->hpY1 + g729::kA100[2] * d->hpY2;
-    d->hpX2 = d->hpX1;
-    d->hpX1 = x;
-    d->hpY2 = d->hpY1;
-    d->hpY1 = out;
+namespace {
+
+// One step of the high-pass filter on its four memories.
+inline float HighPassStep(float x, float &x1, float &x2, float &y1, float &y2) {
+    // The newest output enters last: it is the only term that waits for the
+    // previous step.
+    const float out = ((g729::kB100[0] * x + g729::kB100[1] * x1) + (g729::kB100[2] * x2 + g729::kA100[2] * y2)) +
+                      g729::kA100[1] * y1;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = out;
     return out;
+}
+
+}  // namespace
+
+float G729HighPass(G729Decoder *d, float x) { return HighPassStep(x, d->hpX1, d->hpX2, d->hpY1, d->hpY2); }
+
+void G729HighPassFrame(G729Decoder *d) {
+    // The memories stay in registers for the whole frame.
+    float x1 = d->hpX1, x2 = d->hpX2, y1 = d->hpY1, y2 = d->hpY2;
+    for (int n = 0; n < kG729FrameSamples; ++n) d->synth[n] = HighPassStep(d->synth[n], x1, x2, y1, y2);
+    for (int n = 0; n < kG729FrameSamples; ++n) d->outputPcm[n] = G729ToPcm(d->synth[n]);
+    d->hpX1 = x1;
+    d->hpX2 = x2;
+    d->hpY1 = y1;
+    d->hpY2 = y2;
 }
