@@ -163,6 +163,10 @@ void G729AllPoleFilter(const float a[kG729LpcOrder + 1], const float *x, float *
 void G729SynthesizeSubframe(G729Decoder *decoder, int subframe);
 // Delay range of the pitch post-filter's search around T0.
 void G729PostFilterDelayRange(int32_t pitchLag, int32_t *tmin, int32_t *tmax);
+// Pitch post-filter of one subframe's residual r (r[-143..-1] its past) into
+// p: searches tmin..tmax for the largest correlation (ties keep the smaller
+// delay) and returns the delay it kept.
+int32_t G729PitchPostFilter(const float *r, int32_t tmin, int32_t tmax, float p[kG729SubframeSamples]);
 // Post-filters the 80 samples of `synth` in place.
 void G729PostFilter(G729Decoder *decoder);
 // One step of the high-pass post-processing filter.

@@ -54,37 +54,6 @@ constexpr const float *kAgcGrowth = kAgcTables.growth;
 // `synthHistory`, element 0 the first of `synth`.
 float *SynthWithHistory(G729Decoder *d) { return d->synthHistory + M; }
 
-// Pitch post-filter of one subframe's residual r (r[-143..-1] the past) into p.
-void PitchPostFilter(const float *r, int32_t tmin, int32_t tmax, float p[L]) {
-    float best = -1e38f;
-    int32_t t = tmin;
-    for (int32_t k = tmin; k <= tmax; ++k) {
-        const float c = g729::Dot<L>(r, r - k);
-        if (c > best) {  // ties keep the smaller delay
-            best = c;
-            t = k;
-        }
-    }
-    const float *delayed = r - t;
-    const float energyDelayed = kEnergyBias + g729::Dot<L>(delayed, delayed);
-    const float energyNow = kEnergyBias + g729::Dot<L>(r, r);
-    const float cor = best < 0.0f ? 0.0f : best;
-    if (cor * cor < 0.5f * energyDelayed * energyNow) {  // prediction gain below 3 dB: off
-        std::memcpy(p, r, sizeof(float) * L);
-        return;
-    }
-    float g0, g;
-    if (cor > energyDelayed) {
-        g0 = kPitchGainMax;
-        g = kPitchGainDelayed;
-    } else {
-        const float c = kPitchFactor * cor;
-        g = c / (energyDelayed + c);
-        g0 = 1.0f - g;
-    }
-    for (int n = 0; n < L; ++n) p[n] = g0 * r[n] + g * delayed[n];
-}
-
 // Tilt compensation factor from the truncated impulse response of
 // A(z/0.55) / A(z/0.7).
 float TiltFactor(const float num[M + 1], const float den[M + 1]) {
@@ -117,6 +86,37 @@ void G729AllPoleFilter(const float a[M + 1], const float *x, float *y, int n, fl
     }
     std::memcpy(y, out, sizeof(float) * static_cast<std::size_t>(n));
     if (updateMemory) std::memcpy(memory, out + n - M, sizeof(float) * M);
+}
+
+int32_t G729PitchPostFilter(const float *r, int32_t tmin, int32_t tmax, float p[L]) {
+    float best = -1e38f;
+    int32_t t = tmin;
+    for (int32_t k = tmin; k <= tmax; ++k) {
+        const float c = g729::Dot<L>(r, r - k);
+        if (c > best) {  // ties keep the smaller delay
+            best = c;
+            t = k;
+        }
+    }
+    const float *delayed = r - t;
+    const float energyDelayed = kEnergyBias + g729::Dot<L>(delayed, delayed);
+    const float energyNow = kEnergyBias + g729::Dot<L>(r, r);
+    const float cor = best < 0.0f ? 0.0f : best;
+    if (cor * cor < 0.5f * energyDelayed * energyNow) {  // prediction gain below 3 dB: off
+        std::memcpy(p, r, sizeof(float) * L);
+        return t;
+    }
+    float g0, g;
+    if (cor > energyDelayed) {
+        g0 = kPitchGainMax;
+        g = kPitchGainDelayed;
+    } else {
+        const float c = kPitchFactor * cor;
+        g = c / (energyDelayed + c);
+        g0 = 1.0f - g;
+    }
+    for (int n = 0; n < L; ++n) p[n] = g0 * r[n] + g * delayed[n];
+    return t;
 }
 
 void G729SynthesizeSubframe(G729Decoder *d, int subframe) {
@@ -160,7 +160,7 @@ void G729PostFilter(G729Decoder *d) {
         std::memcpy(r, res, sizeof(res));
 
         float p[L];
-        PitchPostFilter(r, tmin, tmax, p);
+        G729PitchPostFilter(r, tmin, tmax, p);
 
         // Tilt compensation: p[n] - k p[n-1], the first sample using the
         // previous subframe's last input.
