@@ -389,6 +389,45 @@ TEST(G729Excitation, SharpeningAndGainsOfOneSubframe) {
     }
 }
 
+TEST(G729Excitation, RunawayPitchGainStaysBoundedAndTheDecoderRecovers) {
+    // Gain index 5 has the largest adaptive gain (1.356): repeated at a short
+    // delay, the excitation grows on every pitch period.
+    int32_t runaway[kG729ParameterCount] = {0x25, 0x100, 3, GoodParity(3), 0x1555, 0xF, 5, 15, 0x1555, 0xF, 5};
+    // Random frames whose gain indices keep the adaptive gain below 0.8.
+    std::vector<int32_t> tameGains;
+    for (int32_t g = 0; g < 128; ++g) {
+        const float gp = g729::kGbk1[g729::kImap1[g >> 4]][0] + g729::kGbk2[g729::kImap2[g & 15]][0];
+        if (gp < 0.8f) tameGains.push_back(g);
+    }
+    Lcg rng(45);
+    std::vector<Frame> good;
+    for (int i = 0; i < 200; ++i) {
+        int32_t p[kG729ParameterCount];
+        for (int k = 0; k < kG729ParameterCount; ++k) p[k] = static_cast<int32_t>(rng.Below(1u << kWidths[k]));
+        p[6] = tameGains[rng.Below(static_cast<uint32_t>(tameGains.size()))];
+        p[10] = tameGains[rng.Below(static_cast<uint32_t>(tameGains.size()))];
+        good.push_back(Pack(p));
+    }
+    DiagnosticCapture quiet;
+    const std::vector<int16_t> fresh = DecodeFrames(good);
+
+    Decoder dec;
+    for (int i = 0; i < 2000; ++i) dec.Decode(Pack(runaway));
+    for (float e : dec.d->excitationHistory) ASSERT_LE(std::fabs(e), 32767.0f);
+    for (float s : dec.d->synth) ASSERT_TRUE(std::isfinite(s));
+    std::vector<int16_t> after;
+    for (const Frame &f : good) {
+        dec.Decode(f);
+        after.insert(after.end(), dec.d->outputPcm, dec.d->outputPcm + kG729FrameSamples);
+    }
+    // The memories are short: twenty frames later the output is that of a
+    // fresh decoder.
+    const std::size_t skip = 20 * kG729FrameSamples;
+    EXPECT_GT(SnrDb(std::vector<int16_t>(fresh.begin() + skip, fresh.end()),
+                    std::vector<int16_t>(after.begin() + skip, after.end())),
+              60.0);
+}
+
 // ---- LSP decoding ----
 
 TEST(G729Lsp, StabilityStepsAndWarnings) {

@@ -15,6 +15,7 @@ constexpr float kSharpMax = 0.7945f;
 constexpr float kSharpMin = 0.2f;
 constexpr double kMeanEnergy = 36.0;         // dB, mean fixed-codebook energy
 constexpr float kEnergyFloor = 0.01f;        // keeps the logarithm finite for a silent code
+constexpr float kExcitationLimit = 32767.0f;  // bound of the excitation samples
 
 }  // namespace
 
@@ -142,7 +143,13 @@ void G729DecodeSubframeExcitation(G729Decoder *d, int subframe, float *codeOut) 
     if (s < kSharpMin) s = kSharpMin;
     d->sharpness = s;
 
-    // 7. Mix the two contributions.
-    for (int n = 0; n < L; ++n) exc[n] = gainPitch * exc[n] + gainCode * code[n];
+    // 7. Mix the two contributions. The excitation is held to the 16-bit
+    // range, as it is in a fixed-point decoder: without a bound, frames with
+    // pitch gains above 1 (a damaged or hostile stream) make it grow until the
+    // filters overflow to infinity and every later frame decodes to nothing.
+    for (int n = 0; n < L; ++n) {
+        const float e = gainPitch * exc[n] + gainCode * code[n];
+        exc[n] = e < -kExcitationLimit ? -kExcitationLimit : (e > kExcitationLimit ? kExcitationLimit : e);
+    }
     if (codeOut) std::memcpy(codeOut, code, sizeof(code));
 }
