@@ -17,6 +17,22 @@ constexpr double kMeanEnergy = 36.0;         // dB, mean fixed-codebook energy
 constexpr float kEnergyFloor = 0.01f;        // keeps the logarithm finite for a silent code
 constexpr float kExcitationLimit = 32767.0f;  // bound of the excitation samples
 
+// 20 log10 of every fixed-gain correction factor of the two gain codebooks,
+// computed once: the factor depends only on the pair of rows.
+float CorrectionDb(int32_t i1, int32_t i2) {
+    struct Table {
+        float db[8][16];
+        Table() {
+            for (int a = 0; a < 8; ++a)
+                for (int b = 0; b < 16; ++b)
+                    db[a][b] = static_cast<float>(
+                        20.0 * std::log10(static_cast<double>(g729::kGbk1[a][1] + g729::kGbk2[b][1])));
+        }
+    };
+    static const Table table;
+    return table.db[i1][i2];
+}
+
 }  // namespace
 
 G729PitchDelay G729DecodePitchDelay1(int32_t index, int32_t parityError, int32_t previousPitchLag) {
@@ -125,15 +141,19 @@ void G729DecodeSubframeExcitation(G729Decoder *d, int subframe, float *codeOut) 
     const float correction = g729::kGbk1[i1][1] + g729::kGbk2[i2][1];
     float energy = kEnergyFloor;
     for (int n = 0; n < L; ++n) energy += code[n] * code[n];
+    // Predicted gain 10^(P/20) with P = 36 - 10 log10(E/40) + sum pred[k] q[k],
+    // taken as 10^((36 + sum)/20) / sqrt(E/40): one power instead of a
+    // logarithm and a power.
     const float *q = d->pastQuantEnergy;
     const float *pred = g729::kGainPrediction;
-    const float predicted = static_cast<float>(kMeanEnergy - 10.0 * std::log10(static_cast<double>(energy) / L)) +
-                            pred[0] * q[0] + pred[1] * q[1] + pred[2] * q[2] + pred[3] * q[3];
-    const float gainCode = correction * static_cast<float>(std::pow(10.0, static_cast<double>(predicted) / 20.0));
+    const float history = pred[0] * q[0] + pred[1] * q[1] + pred[2] * q[2] + pred[3] * q[3];
+    const double predictedGain = std::pow(10.0, (kMeanEnergy + static_cast<double>(history)) / 20.0) /
+                                 std::sqrt(static_cast<double>(energy) / L);
+    const float gainCode = correction * static_cast<float>(predictedGain);
     d->pastQuantEnergy[3] = d->pastQuantEnergy[2];
     d->pastQuantEnergy[2] = d->pastQuantEnergy[1];
     d->pastQuantEnergy[1] = d->pastQuantEnergy[0];
-    d->pastQuantEnergy[0] = static_cast<float>(20.0 * std::log10(static_cast<double>(correction)));
+    d->pastQuantEnergy[0] = CorrectionDb(i1, i2);
     d->gainPitch = gainPitch;
     d->gainCode = gainCode;
 

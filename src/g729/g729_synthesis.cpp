@@ -213,12 +213,38 @@ inline float HighPassStep(float x, float &x1, float &x2, float &y1, float &y2) {
 float G729HighPass(G729Decoder *d, float x) { return HighPassStep(x, d->hpX1, d->hpX2, d->hpY1, d->hpY2); }
 
 void G729HighPassFrame(G729Decoder *d) {
-    // The memories stay in registers for the whole frame.
-    float x1 = d->hpX1, x2 = d->hpX2, y1 = d->hpY1, y2 = d->hpY2;
-    for (int n = 0; n < kG729FrameSamples; ++n) d->synth[n] = HighPassStep(d->synth[n], x1, x2, y1, y2);
-    for (int n = 0; n < kG729FrameSamples; ++n) d->outputPcm[n] = G729ToPcm(d->synth[n]);
-    d->hpX1 = x1;
-    d->hpX2 = x2;
+    constexpr int N = kG729FrameSamples;
+    const float b0 = g729::kB100[0], b1 = g729::kB100[1], b2 = g729::kB100[2];
+    const float a1 = g729::kA100[1], a2 = g729::kA100[2];
+
+    // The numerator for all samples at once, then its contribution to the
+    // second sample of each pair: v[n] = b0 x[n] + b1 x[n-1] + b2 x[n-2] and
+    // w[n] = v[n+1] + a1 v[n].
+    float in[N + 2];
+    in[0] = d->hpX2;
+    in[1] = d->hpX1;
+    std::memcpy(in + 2, d->synth, sizeof(d->synth));
+    float v[N + 1], w[N];
+    for (int n = 0; n < N; ++n) v[n] = (b0 * in[n + 2] + b1 * in[n + 1]) + b2 * in[n];
+    v[N] = 0.0f;
+    for (int n = 0; n < N; ++n) w[n] = v[n + 1] + a1 * v[n];
+
+    // The recursion y[n] = v[n] + a1 y[n-1] + a2 y[n-2], two samples per step:
+    // y[n+1] = w[n] + (a1 a1 + a2) y[n-1] + a1 a2 y[n-2], so both samples of a
+    // pair wait only for the pair before.
+    const float c1 = a1 * a1 + a2, c2 = a1 * a2;
+    float y1 = d->hpY1, y2 = d->hpY2;
+    for (int n = 0; n < N; n += 2) {
+        const float first = (v[n] + a2 * y2) + a1 * y1;
+        const float second = (w[n] + c2 * y2) + c1 * y1;
+        d->synth[n] = first;
+        d->synth[n + 1] = second;
+        y2 = first;
+        y1 = second;
+    }
+    for (int n = 0; n < N; ++n) d->outputPcm[n] = G729ToPcm(d->synth[n]);
+    d->hpX1 = in[N + 1];
+    d->hpX2 = in[N];
     d->hpY1 = y1;
     d->hpY2 = y2;
 }
