@@ -12,8 +12,10 @@
 //   g729_diagnostics.cpp the hook through which the decoder reports warnings
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 inline constexpr int kG729FrameBytes = 10;        // one frame: 80 bits
 inline constexpr int kG729FrameSamples = 80;      // 10 ms at 8 kHz
@@ -103,12 +105,17 @@ int32_t G729PitchParityError(int32_t pitchIndex, int32_t parity);
 // zero, the 16-bit range saturates, and a value that is not a number gives 0
 // (the float filters run unchecked; the conversion must stay defined).
 inline int16_t G729ToPcm(float value) {
-    if (value != value) return 0;
-    // Rounded in double, so that values just below a half are not pushed over
-    // it, and without branches on the sign (speech changes sign all the time).
-    double rounded = static_cast<double>(value) + __builtin_copysign(0.5, static_cast<double>(value));
+    // Written with selects rather than branches so that a frame of
+    // conversions runs as vector code; the not-a-number test looks at the
+    // bits for the same reason. Rounding happens in double, so that values
+    // just below a half are not pushed over it.
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof(bits));
+    const bool notANumber = (bits & 0x7FFFFFFFu) > 0x7F800000u;
+    double rounded = static_cast<double>(value) + std::copysign(0.5, static_cast<double>(value));
     rounded = rounded < -32768.0 ? -32768.0 : rounded;
     rounded = rounded > 32767.0 ? 32767.0 : rounded;
+    rounded = notANumber ? 0.0 : rounded;
     return static_cast<int16_t>(static_cast<int32_t>(rounded));
 }
 

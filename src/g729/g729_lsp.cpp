@@ -34,13 +34,21 @@ void Rearrange(float buf[M], float gap) {
 // makes f[i] depend on f[0..i] only, so the first six coefficients are
 // carried alone (the product is symmetric; the rest mirror them).
 void SumPolynomial(const float *lsp, float f[6]) {
-    f[0] = 1.0f;
-    for (int i = 1; i < 6; ++i) f[i] = 0.0f;
+    float f1 = 0.0f, f2 = 0.0f, f3 = 0.0f, f4 = 0.0f, f5 = 0.0f;  // f0 stays 1
     for (int k = 0; k < 5; ++k) {
         const float b = -2.0f * lsp[2 * k];
-        for (int i = 5; i >= 2; --i) f[i] += b * f[i - 1] + f[i - 2];
-        f[1] += b;
+        f5 += b * f4 + f3;
+        f4 += b * f3 + f2;
+        f3 += b * f2 + f1;
+        f2 += b * f1 + 1.0f;
+        f1 += b;
     }
+    f[0] = 1.0f;
+    f[1] = f1;
+    f[2] = f2;
+    f[3] = f3;
+    f[4] = f4;
+    f[5] = f5;
 }
 
 }  // namespace
