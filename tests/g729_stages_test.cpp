@@ -301,10 +301,12 @@ TEST(G729Excitation, AdaptiveCodebookInterpolatesThePastExcitation) {
     // Exactly the history and one subframe, so a read outside shows under the
     // address sanitizer.
     const int size = kG729ExcitationPast + kG729SubframeSamples;
-    for (int t0 = 19; t0 <= 144; ++t0) {
+    // Delays below 19 are not produced by the decoder; the routine still
+    // keeps to its definition for them (from 11 on, where every sample read
+    // is one already produced).
+    for (int t0 = 11; t0 <= 144; ++t0) {
         for (int frac = -1; frac <= 1; ++frac) {
             if (t0 == 144 && frac != -1) continue;   // 144 only comes as 143 2/3
-            if (t0 == 19 && frac != 1) continue;      // the shortest delay is 19 1/3
             std::vector<float> exc(size);
             for (float &v : exc) v = static_cast<float>(static_cast<int32_t>(rng.Next()) / 2147483648.0);
             std::vector<double> ref(exc.begin(), exc.end());
@@ -612,6 +614,23 @@ TEST(G729Synthesis, AllPoleFilterFollowsItsRecursion) {
     G729AllPoleFilter(a, x, x, 40, memory, true);
     for (int k = 0; k < 40; ++k) EXPECT_EQ(x[k], y[k]);
     for (int i = 0; i < 10; ++i) EXPECT_EQ(memory[i], y[30 + i]);
+
+    // Other lengths follow the same recursion; the memory takes the last ten
+    // outputs, or the older memory and the outputs when fewer than ten.
+    for (int n : {3, 17, 22, 80}) {
+        float mem[10], in[80], out[80];
+        for (int i = 0; i < 10; ++i) mem[i] = static_cast<float>(i) - 4.0f;
+        for (int k = 0; k < n; ++k) in[k] = static_cast<float>(rng.Below(2000)) - 1000.0f;
+        std::vector<double> r(mem, mem + 10);
+        for (int k = 0; k < n; ++k) {
+            double v = in[k];
+            for (int i = 1; i <= 10; ++i) v -= a[i] * r[r.size() - i];
+            r.push_back(v);
+        }
+        G729AllPoleFilter(a, in, out, n, mem, true);
+        for (int k = 0; k < n; ++k) ASSERT_NEAR(out[k], r[10 + k], 1e-3 * (1.0 + std::fabs(r[10 + k]))) << n;
+        for (int i = 0; i < 10; ++i) ASSERT_NEAR(mem[i], r[r.size() - 10 + i], 1e-3 * (1.0 + std::fabs(r[r.size() - 10 + i]))) << n;
+    }
 }
 
 TEST(G729PostFilter, DelaySearchRange) {

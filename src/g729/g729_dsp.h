@@ -3,7 +3,21 @@
 // registers; the order of accumulation is free for this decoder.
 #pragma once
 
+#include <cstring>
+
 namespace g729 {
+
+#if defined(__GNUC__)
+// Four floats as one SIMD value (GCC and Clang vector extension), for the
+// kernels whose plain loops the optimiser is apt to vectorise the wrong way.
+typedef float Float4 __attribute__((vector_size(16)));
+inline Float4 LoadFloat4(const float *p) {
+    Float4 v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+inline void StoreFloat4(float *p, Float4 v) { std::memcpy(p, &v, sizeof(v)); }
+#endif
 
 // Sum of x[k] * y[k] for k < N, N a multiple of 8.
 template <int N>

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "g729/g729_decoder.h"
+#include "g729/g729_dsp.h"
 #include "g729/g729_tables.h"
 
 namespace {
@@ -73,26 +74,39 @@ void G729AdaptiveCodebook(float *exc, G729PitchDelay delay) {
         w[kTaps + i] = g729::kInter3l[3 - f + 3 * i];
     }
     const float *base = exc - lag;
-    if (lag - kTaps >= L) {
-        // Every input precedes the subframe: one FIR over the whole subframe,
-        // tap by tap so that the 40 outputs are computed side by side.
-        float acc[L] = {};
-        const float *x = base - (kTaps - 1);
-        for (int j = 0; j < 2 * kTaps; ++j) {
-            const float wj = w[j];
-            for (int n = 0; n < L; ++n) acc[n] += wj * x[n + j];
+    // Output n reads base[n-9 .. n+10], which for short delays reaches into
+    // this subframe. In blocks of 8 outputs whose inputs all precede the block
+    // (lag >= 18: every delay the decoder produces) each block is a plain FIR
+    // over finished samples, computed tap by tap with the 8 outputs side by
+    // side in two 4-lane vectors.
+    constexpr int kBlock = 8;
+    if (lag >= kBlock + kTaps) {
+        for (int n0 = 0; n0 < L; n0 += kBlock) {
+            const float *x = base + n0 - (kTaps - 1);
+#if defined(__GNUC__)
+            g729::Float4 lo = {}, hi = {};
+            for (int j = 0; j < 2 * kTaps; ++j) {
+                lo += w[j] * g729::LoadFloat4(x + j);
+                hi += w[j] * g729::LoadFloat4(x + j + 4);
+            }
+            g729::StoreFloat4(exc + n0, lo);
+            g729::StoreFloat4(exc + n0 + 4, hi);
+#else
+            float acc[kBlock] = {};
+            for (int j = 0; j < 2 * kTaps; ++j)
+                for (int n = 0; n < kBlock; ++n) acc[n] += w[j] * x[n + j];
+            std::memcpy(exc + n0, acc, sizeof(acc));
+#endif
         }
-        std::memcpy(exc, acc, sizeof(acc));
         return;
     }
-    // Short delays read samples of this subframe: sample by sample, each one
-    // stored before the next is computed.
+    // Shorter delays (only reached by direct calls): sample by sample, each
+    // one stored before the next is computed.
     for (int n = 0; n < L; ++n) {
         const float *x = base + n - (kTaps - 1);
-        float acc[4] = {};
-        for (int j = 0; j < 2 * kTaps; j += 4)
-            for (int k = 0; k < 4; ++k) acc[k] += w[j + k] * x[j + k];
-        exc[n] = (acc[0] + acc[2]) + (acc[1] + acc[3]);
+        float acc = 0.0f;
+        for (int j = 0; j < 2 * kTaps; ++j) acc += w[j] * x[j];
+        exc[n] = acc;
     }
 }
 

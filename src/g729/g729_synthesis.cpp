@@ -54,13 +54,36 @@ constexpr const float *kAgcGrowth = kAgcTables.growth;
 // `synthHistory`, element 0 the first of `synth`.
 float *SynthWithHistory(G729Decoder *d) { return d->synthHistory + M; }
 
+// The all-pole filter for a block length known at compile time, so that the
+// copies in and out of the working buffer are plain vector moves.
+template <int N>
+void AllPole(const float a[M + 1], const float *x, float *y, float memory[M], bool updateMemory) {
+    // Past outputs followed by the new ones, so the recursion reads one buffer.
+    float buf[M + N];
+    std::memcpy(buf, memory, sizeof(float) * M);
+    float *out = buf + M;
+    const float a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5];
+    const float a6 = a[6], a7 = a[7], a8 = a[8], a9 = a[9], a10 = a[10];
+    for (int k = 0; k < N; ++k) {
+        const float *o = out + k;
+        // The oldest outputs are summed as a tree off the critical path; the
+        // three newest enter one by one at the end, newest last, so that each
+        // waits for as few operations as possible after it is produced.
+        const float older = ((a4 * o[-4] + a5 * o[-5]) + (a6 * o[-6] + a7 * o[-7])) +
+                            ((a8 * o[-8] + a9 * o[-9]) + a10 * o[-10]);
+        out[k] = (((x[k] - older) - a3 * o[-3]) - a2 * o[-2]) - a1 * o[-1];
+    }
+    std::memcpy(y, out, sizeof(float) * N);
+    if (updateMemory) std::memcpy(memory, out + N - M, sizeof(float) * M);
+}
+
 // Tilt compensation factor from the truncated impulse response of
 // A(z/0.55) / A(z/0.7).
 float TiltFactor(const float num[M + 1], const float den[M + 1]) {
     float h[kImpulseLength] = {};
     std::memcpy(h, num, sizeof(float) * (M + 1));
     float zero[M] = {};
-    G729AllPoleFilter(den, h, h, kImpulseLength, zero, false);
+    AllPole<kImpulseLength>(den, h, h, zero, false);
     const float r0 = g729::Dot(h, h, kImpulseLength);
     const float r1 = g729::Dot(h, h + 1, kImpulseLength - 1);
     return r1 > 0.0f ? kTiltFactor * r1 / r0 : 0.0f;
@@ -69,20 +92,19 @@ float TiltFactor(const float num[M + 1], const float den[M + 1]) {
 }  // namespace
 
 void G729AllPoleFilter(const float a[M + 1], const float *x, float *y, int n, float memory[M], bool updateMemory) {
-    // Past outputs followed by the new ones, so the recursion reads one buffer.
+    switch (n) {
+        case L: AllPole<L>(a, x, y, memory, updateMemory); return;
+        case kImpulseLength: AllPole<kImpulseLength>(a, x, y, memory, updateMemory); return;
+        default: break;
+    }
+    // Other lengths, up to a frame, sample by sample through the same recursion.
     float buf[M + kG729FrameSamples];
     std::memcpy(buf, memory, sizeof(float) * M);
     float *out = buf + M;
-    const float a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5];
-    const float a6 = a[6], a7 = a[7], a8 = a[8], a9 = a[9], a10 = a[10];
     for (int k = 0; k < n; ++k) {
-        const float *o = out + k;
-        // The oldest outputs are summed as a tree off the critical path; the
-        // three newest enter one by one at the end, newest last, so that each
-        // waits for as few operations as possible after it is produced.
-        const float older = ((a4 * o[-4] + a5 * o[-5]) + (a6 * o[-6] + a7 * o[-7])) +
-                            ((a8 * o[-8] + a9 * o[-9]) + a10 * o[-10]);
-        out[k] = (((x[k] - older) - a3 * o[-3]) - a2 * o[-2]) - a1 * o[-1];
+        float v = x[k];
+        for (int i = M; i >= 1; --i) v -= a[i] * out[k - i];
+        out[k] = v;
     }
     std::memcpy(y, out, sizeof(float) * static_cast<std::size_t>(n));
     if (updateMemory) std::memcpy(memory, out + n - M, sizeof(float) * M);
@@ -121,7 +143,7 @@ int32_t G729PitchPostFilter(const float *r, int32_t tmin, int32_t tmax, float p[
 
 void G729SynthesizeSubframe(G729Decoder *d, int subframe) {
     const float *exc = d->excitationHistory + kG729ExcitationPast + L * subframe;
-    G729AllPoleFilter(d->lpcCoeffs[subframe], exc, d->synth + L * subframe, L, d->synthMemory, true);
+    AllPole<L>(d->lpcCoeffs[subframe], exc, d->synth + L * subframe, d->synthMemory, true);
 }
 
 void G729PostFilterDelayRange(int32_t pitchLag, int32_t *tmin, int32_t *tmax) {
@@ -172,7 +194,7 @@ void G729PostFilter(G729Decoder *d) {
 
         // Short-term post-filter 1/A(z/0.7).
         float *out = y + L * subframe;
-        G729AllPoleFilter(den, tilted, out, L, d->postSynthMemory, true);
+        AllPole<L>(den, tilted, out, d->postSynthMemory, true);
 
         // Gain control towards the energy of the unfiltered synthesis.
         const float energyOut = g729::Dot<L>(out, out);
