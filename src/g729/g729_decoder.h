@@ -151,11 +151,11 @@ void G729AdaptiveCodebook(float *exc, G729PitchDelay delay);
 // The fixed-codebook vector of four unit pulses from a 13-bit position index
 // and a 4-bit sign index.
 void G729FixedCodebook(int32_t positions, int32_t signs, float code[kG729SubframeSamples]);
-// Decodes one subframe (0 or 1) into its 40 places of `excitationHistory`,
+// Decodes subframe 0 or 1 into its 40 places of `excitationHistory`,
 // storing its integer delay in `pitchLags` and updating the sharpness, the
-// energy predictor memory, the two gains and, in subframe 1 (the second),
-// `previousPitchLag`. `code`, when given, receives the sharpened
-// fixed-codebook vector.
+// energy predictor memory and the two gains; subframe 1 also stores its delay
+// as `previousPitchLag`. `code`, when given, receives the sharpened
+// fixed-codebook vector. The excitation samples are held to +-32767.
 void G729DecodeSubframeExcitation(G729Decoder *decoder, int subframe, float *code = nullptr);
 
 // ---- Synthesis and post-processing (g729_synthesis.cpp) ----
