@@ -19,3 +19,6 @@ echo "== concurrency tests under ThreadSanitizer"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j"$jobs" >/dev/null
 TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan
+
+echo "== short fuzz runs of every target"
+scripts/fuzz.sh 15
