@@ -7,6 +7,7 @@
 
 #include "filter_runner.h"
 #include "g726_stream/g726_stream.h"
+#include "g729/g729_decoder.h"
 #include "peers.h"
 #include "rows.h"
 #include "velkorix/qx_voice.h"
@@ -135,6 +136,24 @@ void AddFilterRows(std::vector<Row> &rows, const Input &input) {
         AddFilterRow(rows, law == 0 ? "filter, format 1 (G.711 A-law)" : "filter, format 2 (G.711 u-law)",
                      static_cast<uint8_t>(law + 1), payloads, n, direct,
                      "records of an 18-byte header and " + std::to_string(n) + " codes");
+    }
+
+    // Format 3: G.729 Annex A, four 10-byte frames per record.
+    {
+        auto payloads = std::make_shared<std::vector<uint8_t>>(peer::Bcg729Encode(input.pcm));
+        payloads->resize(payloads->size() / 40 * 40);
+        auto direct = [payloads](std::vector<int16_t> &out) {
+            out.resize(payloads->size() * 8);
+            G729Decoder *decoder = G729Decoder_Create();
+            for (std::size_t f = 0; f < payloads->size() / 10; ++f) {
+                std::memcpy(decoder->inputFrame, payloads->data() + 10 * f, 10);
+                G729Decoder_DecodeFrame(decoder);
+                std::memcpy(out.data() + 80 * f, decoder->outputPcm, 160);
+            }
+            G729Decoder_Destroy(decoder);
+        };
+        AddFilterRow(rows, "filter, format 3 (G.729 Annex A)", 3, payloads, 40, direct,
+                     "records of an 18-byte header and four frames");
     }
 
     // Format 6: IMA ADPCM with the first sample in the header, 321 samples

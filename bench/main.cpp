@@ -89,6 +89,7 @@ int main(int argc, char **argv) {
     std::vector<bench::Row> rows;
     bench::AddVoiceRows(rows, input);
     bench::AddStreamRows(rows, input);
+    bench::AddG729Rows(rows, input);
     bench::AddFilterRows(rows, input);
 
     std::printf("Machine: %s, %u logical processors\n", CpuModel().c_str(), std::thread::hardware_concurrency());

@@ -16,6 +16,7 @@ struct Input {
 
 void AddVoiceRows(std::vector<Row> &rows, const Input &input);
 void AddStreamRows(std::vector<Row> &rows, const Input &input);
+void AddG729Rows(std::vector<Row> &rows, const Input &input);
 void AddFilterRows(std::vector<Row> &rows, const Input &input);
 
 // Helpers shared by the row files.

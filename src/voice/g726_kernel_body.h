@@ -55,7 +55,7 @@ inline Registers ToRegisters(const G726State &s) {
 }
 
 inline void FromRegisters(const Registers &r, G726State &s) {
-    s.YL = r.yl;  // within 19 bits: the 19-bit mask of the per-sample coder has nothing to cut
+    s.YL = r.yl & 524287;  // 19 bits, as the per-sample coder keeps it
     s.YU = r.yu;
     s.DMS = r.dms;
     s.DML = r.dml;
