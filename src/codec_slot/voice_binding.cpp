@@ -3,17 +3,18 @@
 // QX_VOICE_DecodeFrame.
 //
 // Type 6 (IMA ADPCM with the first sample in the header) always declares an
-// 82-word frame: 321 samples (642 bytes) from a 164-byte payload. Payload
-// bytes beyond the scratch frame's 2044-byte room are not read, and the part
-// of the declared payload that the input does not fill is zero.
+// 82-word frame: 321 samples (642 bytes) from a 164-byte payload. Only those
+// 164 bytes are read; the part of them that the input does not fill is zero.
 //
 // Types 9 and 10 (G.711 A-law, mu-law) carry one code per byte, so a payload
-// of n bytes is n samples: it is decoded as frames the library accepts (up to
-// 480 samples, a multiple of 80) and a remainder of fewer than 80 codes through
-// the same expansion tables, 2 x n bytes in all.
+// of n bytes is n samples, 2 x n bytes in all, expanded by the library's G.711
+// decoder (the same tables as its frames, which hold at most 480 codes: a
+// payload is expanded in one pass, not frame by frame).
 //
 // Samples are written to `output` as little-endian 16-bit values; the output
-// pointer need not be aligned.
+// pointer need not be aligned. An aligned output (the usual case: sample
+// buffers come from the allocator) is written directly, without a copy.
+#include <cstdint>
 #include <cstring>
 
 #include "codec_slot/aligned.h"
@@ -25,55 +26,46 @@ namespace velkorix::binding {
 namespace {
 
 constexpr int kAdpcmFrameWords = 82;
-constexpr int kAdpcmScratchBytes = 2048;
+constexpr int kAdpcmPayloadBytes = 2 * kAdpcmFrameWords;
 constexpr int kG711ChunkSamples = 480;
 
 bool IsG711Type(int32_t type) { return type == CODEC_TYPE_VOICE_G711A || type == CODEC_TYPE_VOICE_G711U; }
+
+bool Aligned(const uint8_t *p) { return reinterpret_cast<std::uintptr_t>(p) % alignof(int16_t) == 0; }
 
 void PutSamples(uint8_t *output, const int16_t *pcm, int count) {
     std::memcpy(output, pcm, static_cast<std::size_t>(count) * sizeof(int16_t));
 }
 
 void DecodeAdpcm(VoiceState *state, const uint8_t *input, int32_t length, uint8_t *output) {
-    uint8_t scratch[kAdpcmScratchBytes];
-    scratch[0] = 0x00;
-    scratch[1] = 0x01;
-    scratch[2] = kAdpcmFrameWords;
-    scratch[3] = 0x00;
-    constexpr int32_t room = kAdpcmScratchBytes - VOICE_FRAME_HEADER_BYTES;
-    const int32_t copied = length < 0 ? 0 : length > room ? room : length;
-    if (copied > 0) std::memcpy(scratch + VOICE_FRAME_HEADER_BYTES, input, static_cast<std::size_t>(copied));
-    std::memset(scratch + VOICE_FRAME_HEADER_BYTES + copied, 0, static_cast<std::size_t>(room - copied));
+    uint8_t frame[VOICE_FRAME_HEADER_BYTES + kAdpcmPayloadBytes];
+    frame[0] = 0x00;
+    frame[1] = 0x01;
+    frame[2] = kAdpcmFrameWords;
+    frame[3] = 0x00;
+    const int32_t copied = length < 0 ? 0 : length > kAdpcmPayloadBytes ? kAdpcmPayloadBytes : length;
+    if (copied > 0) std::memcpy(frame + VOICE_FRAME_HEADER_BYTES, input, static_cast<std::size_t>(copied));
+    if (copied < kAdpcmPayloadBytes)
+        std::memset(frame + VOICE_FRAME_HEADER_BYTES + copied, 0, static_cast<std::size_t>(kAdpcmPayloadBytes - copied));
 
-    int16_t pcm[VOICE_MAX_SAMPLES];
+    int16_t scratch[VOICE_MAX_SAMPLES];
+    int16_t *pcm = Aligned(output) ? reinterpret_cast<int16_t *>(output) : scratch;
     int16_t count = 0;
-    if (QX_VOICE_DecodeFrame(state, reinterpret_cast<VoiceFrame *>(scratch), pcm, &count) == VOICE_OK)
+    if (QX_VOICE_DecodeFrame(state, reinterpret_cast<VoiceFrame *>(frame), pcm, &count) == VOICE_OK && pcm == scratch)
         PutSamples(output, pcm, count);
 }
 
-void DecodeG711(VoiceState *state, int32_t type, const uint8_t *input, int32_t length, uint8_t *output) {
-    int32_t done = 0;
-    VoiceFrame frame;
-    int16_t pcm[VOICE_MAX_SAMPLES];
-    while (length - done >= 80) {
-        const int32_t rest = length - done;
-        const int samples = rest >= kG711ChunkSamples ? kG711ChunkSamples : rest / 80 * 80;
-        frame.flags[0] = 0x00;
-        frame.flags[1] = 0x01;
-        frame.length = static_cast<uint8_t>(samples / 2);
-        frame.lengthHigh = 0;
-        std::memcpy(frame.payload, input + done, static_cast<std::size_t>(samples));
-        int16_t count = 0;
-        if (QX_VOICE_DecodeFrame(state, &frame, pcm, &count) == VOICE_OK) PutSamples(output + 2 * done, pcm, count);
-        done += samples;
+void DecodeG711(int32_t type, const uint8_t *input, int32_t length, uint8_t *output) {
+    const auto law = type == CODEC_TYPE_VOICE_G711A ? voice::G711Law::A : voice::G711Law::Mu;
+    if (Aligned(output)) {
+        voice::G711DecodePayload(law, false, input, length, reinterpret_cast<int16_t *>(output));
+        return;
     }
-    // Fewer than 80 codes make no frame the library accepts: expand them with
-    // the same tables.
-    const int remainder = length - done;
-    if (remainder > 0) {
-        const auto law = type == CODEC_TYPE_VOICE_G711A ? voice::G711Law::A : voice::G711Law::Mu;
-        voice::G711DecodePayload(law, false, input + done, remainder, pcm);
-        PutSamples(output + 2 * done, pcm, remainder);
+    int16_t pcm[kG711ChunkSamples];
+    for (int32_t done = 0; done < length; done += kG711ChunkSamples) {
+        const int n = length - done < kG711ChunkSamples ? static_cast<int>(length - done) : kG711ChunkSamples;
+        voice::G711DecodePayload(law, false, input + done, n, pcm);
+        PutSamples(output + 2 * done, pcm, n);
     }
 }
 
@@ -95,7 +87,7 @@ int32_t VoiceDecode(CodecSlot &slot) {
     if (!slot.output) return 1;  // nowhere to write: nothing to do
     const int32_t length = slot.input ? slot.inputLength : 0;
     if (IsG711Type(slot.type))
-        DecodeG711(state, slot.type, slot.input, length, slot.output);
+        DecodeG711(slot.type, slot.input, length, slot.output);
     else
         DecodeAdpcm(state, slot.input, length, slot.output);
     return 1;
