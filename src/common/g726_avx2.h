@@ -139,6 +139,68 @@ struct VectorPredictor {
     }
 };
 
+// All eight products in one block, for the encoder: its codeword waits for
+// the whole estimate anyway, so the pole coefficients may as well ride with
+// the zero coefficients, which saves the separate pole products.
+//   lane      0    1    2    3    4    5    6    7
+//   coef      A1   B1   A2   B2   B3   B4   B5   B6
+//   history   SR1  DQ1  SR2  DQ2  DQ3  DQ4  DQ5  DQ6
+struct CombinedPredictor {
+    __m256i coef, history;
+
+    VELKORIX_TARGET_AVX2 VELKORIX_ALWAYS_INLINE void Load(const Registers &r) {
+        coef = _mm256_setr_epi32(r.a1, r.b[0], r.a2, r.b[1], r.b[2], r.b[3], r.b[4], r.b[5]);
+        history = _mm256_setr_epi32(r.sr1, r.dq[0], r.sr2, r.dq[1], r.dq[2], r.dq[3], r.dq[4], r.dq[5]);
+    }
+
+    VELKORIX_TARGET_AVX2 VELKORIX_ALWAYS_INLINE void Store(Registers &r) const {
+        int32_t lanes[8];
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(lanes), coef);
+        r.b[0] = lanes[1];
+        for (int k = 1; k < 6; ++k) r.b[k] = lanes[k + 2];
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(lanes), history);
+        r.sr1 = lanes[0];
+        r.dq[0] = lanes[1];
+        r.sr2 = lanes[2];
+        for (int k = 1; k < 6; ++k) r.dq[k] = lanes[k + 2];
+    }
+
+    VELKORIX_TARGET_AVX2 VELKORIX_ALWAYS_INLINE Estimate Predict(const Registers &) const {
+        const __m256i p = Products(coef, history);
+        const __m128i low = _mm256_castsi256_si128(p);
+        __m128i sum = _mm_add_epi32(low, _mm256_extracti128_si256(p, 1));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
+        const __m128i poles = _mm_add_epi32(low, _mm_shuffle_epi32(low, 0x4E));  // lane 0: the A1 and A2 products
+        const int32_t total = _mm_cvtsi128_si32(sum);
+        const int32_t sezi = S16(total - _mm_cvtsi128_si32(poles));
+        return {sezi >> 1, S16(total) >> 1};
+    }
+
+    VELKORIX_TARGET_AVX2 VELKORIX_ALWAYS_INLINE void Adapt(Registers &r, const Sample &s, uint32_t quantized, bool tr,
+                                                           int leak) {
+        if (tr) {
+            coef = _mm256_setzero_si256();
+        } else {
+            // The B lanes step as in VectorPredictor; lanes 0 and 2 take the
+            // new pole coefficients.
+            const int32_t step = (128 - (static_cast<int32_t>(s.negative) << 8)) & -static_cast<int32_t>(s.mag != 0);
+            const __m256i towards =
+                _mm256_sign_epi32(_mm256_set1_epi32(step), _mm256_or_si256(history, _mm256_set1_epi32(1)));
+            const __m256i leaked = _mm256_sub_epi32(coef, _mm256_sra_epi32(coef, _mm_cvtsi32_si128(leak)));
+            const __m256i b = _mm256_add_epi32(leaked, towards);
+            const __m128i poleLanes = _mm_insert_epi32(_mm_cvtsi32_si128(r.a1), r.a2, 2);
+            coef = _mm256_blend_epi32(_mm256_srai_epi32(_mm256_slli_epi32(b, 16), 16),
+                                      _mm256_castsi128_si256(poleLanes), 0x05);
+        }
+        // The new forms of SR and DQ enter lanes 0 and 1; SR1 moves to lane 2, DQk to DQk+1.
+        const int32_t dqForm = static_cast<int32_t>(quantized >> 16) - (static_cast<int32_t>(s.negative) << 10);
+        const __m128i fresh = _mm_insert_epi32(_mm_cvtsi32_si128(SignalForm(s.sr)), dqForm, 1);
+        history = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(history, _mm256_setr_epi32(0, 0, 0, 1, 3, 4, 5, 6)),
+                                     _mm256_castsi128_si256(fresh), 0x03);
+    }
+};
+
 }  // namespace velkorix::g726
 
 #endif

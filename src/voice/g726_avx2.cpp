@@ -27,7 +27,7 @@ namespace {
 
 template <int Width>
 void EncodeAvx2(G726State &state, const int16_t *pcm, uint8_t *payload, int count) {
-    EncodeBlock<Width, g726::VectorPredictor<false>>(state, pcm, payload, count);
+    EncodeBlock<Width, g726::CombinedPredictor>(state, pcm, payload, count);
 }
 
 template <int Width>

@@ -84,13 +84,13 @@ struct PortablePredictor {
     }
 };
 
-// The rest of a sample once its codeword and DQLN(I) are known; returns SR.
+// The rest of a sample once its codeword and the inverse quantizer's answer
+// (g726::InverseQuantize) are known; returns SR.
 template <int Width, class Predictor>
-VELKORIX_ALWAYS_INLINE int32_t Reconstruct(Registers &r, Predictor &p, int code, int32_t dqln, int32_t y,
+VELKORIX_ALWAYS_INLINE int32_t Reconstruct(Registers &r, Predictor &p, int code, uint32_t quantized, int32_t y,
                                            g726::Estimate e) {
     constexpr const KernelRate &rate = RateTables<Width>();
     constexpr int leak = Width == 5 ? 9 : 8;  // the zero coefficients leak by 2^-9 at 40 kbit/s
-    const uint32_t quantized = g726::InverseQuantize(dqln, y);
     const g726::Sample s = g726::Reconstruct(code, (code >> (Width - 1)) != 0, y, quantized, e);
     const bool tr = g726::AdaptScalars(r, rate.w32, rate.f512, s);
     p.Adapt(r, s, quantized, tr, leak);
@@ -105,17 +105,37 @@ VELKORIX_ALWAYS_INLINE int EncodeSample(Registers &r, Predictor &p, int16_t x) {
     const g726::Estimate e = p.Predict(r);
     const int32_t y = g726::ScaleFactor(r);
     // Adaptive quantizer: the log of |D| (exponent and 7 fraction bits)
-    // less Y/4, looked up in the rate's decision intervals.
+    // less Y/4 against the rate's decision levels.
     const int32_t d = (x >> 2) - e.se;
     const auto dqm = static_cast<uint32_t>(d < 0 ? -d : d);
     const int32_t exp = g726::FloorLog2(dqm | 1);  // 0 for 0 and 1
     const auto dl = static_cast<int32_t>((static_cast<uint32_t>(exp) << 7) + (((dqm << 7) >> exp) & 127));
-    const int32_t interval = rate.interval[(dl - (y >> 2) + 2048) & 4095];
-    int code = (interval & 0xFF) ^ (ones & -static_cast<int>(d < 0));  // negative: ones - magnitude
+    const int32_t dln = dl - (y >> 2);
+    int magnitude;
+    uint32_t quantized;
+    if constexpr (Width <= 3) {
+        // Few intervals: compare with the levels, and take the inverse
+        // quantizer's answer from the candidates for every interval, looked up
+        // while the estimate was still being formed.
+        uint32_t candidate[4];
+        for (int m = 0; m <= ones / 2; ++m) candidate[m] = g726::InverseQuantize(rate.dqln[m], y);
+        if constexpr (Width == 2) {
+            magnitude = dln >= g726tables::kDecision16[0];
+        } else {
+            magnitude = (dln >= g726tables::kDecision24[0]) + (dln >= g726tables::kDecision24[1]) +
+                        (dln >= g726tables::kDecision24[2]);
+        }
+        quantized = candidate[magnitude];
+    } else {
+        const int32_t interval = rate.interval[(dln + 2048) & 4095];
+        magnitude = interval & 0xFF;
+        quantized = g726::InverseQuantize(interval >> 16, y);
+    }
+    int code = magnitude ^ (ones & -static_cast<int>(d < 0));  // negative: ones - magnitude
     // Above 16 kbit/s the all-zero codeword is not sent: the smallest
-    // interval uses the all-ones codeword for both signs.
+    // interval uses the all-ones codeword for both signs (and its DQLN).
     if constexpr (Width > 2) code = code == 0 ? ones : code;
-    Reconstruct<Width>(r, p, code, interval >> 16, y, e);
+    Reconstruct<Width>(r, p, code, quantized, y, e);
     return code;
 }
 
@@ -125,7 +145,7 @@ template <int Width, class Predictor>
 VELKORIX_ALWAYS_INLINE int32_t DecodeSample(Registers &r, Predictor &p, int code) {
     const g726::Estimate e = p.Predict(r);
     const int32_t y = g726::ScaleFactor(r);
-    const int32_t sr = Reconstruct<Width>(r, p, code, RateTables<Width>().dqln[code], y, e);
+    const int32_t sr = Reconstruct<Width>(r, p, code, g726::InverseQuantize(RateTables<Width>().dqln[code], y), y, e);
     return (sr < -8192 ? -8192 : sr > 8191 ? 8191 : sr) * 4;
 }
 
