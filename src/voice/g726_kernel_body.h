@@ -108,26 +108,32 @@ VELKORIX_ALWAYS_INLINE int EncodeSample(Registers &r, Predictor &p, int16_t x) {
     // less Y/4 against the rate's decision levels.
     const int32_t d = (x >> 2) - e.se;
     const auto dqm = static_cast<uint32_t>(d < 0 ? -d : d);
-    const int32_t exp = g726::FloorLog2(dqm | 1);  // 0 for 0 and 1
-    const auto dl = static_cast<int32_t>((static_cast<uint32_t>(exp) << 7) + (((dqm << 7) >> exp) & 127));
-    const int32_t dln = dl - (y >> 2);
     int magnitude;
     uint32_t quantized;
     if constexpr (Width <= 3) {
-        // Few intervals: compare with the levels, and take the inverse
-        // quantizer's answer from the candidates for every interval, looked up
-        // while the estimate was still being formed.
-        uint32_t candidate[4];
-        for (int m = 0; m <= ones / 2; ++m) candidate[m] = g726::InverseQuantize(rate.dqln[m], y);
-        if constexpr (Width == 2) {
-            magnitude = dln >= g726tables::kDecision16[0];
-        } else {
-            magnitude = (dln >= g726tables::kDecision24[0]) + (dln >= g726tables::kDecision24[1]) +
-                        (dln >= g726tables::kDecision24[2]);
+        // Few intervals: compare |D| with each level's threshold on the
+        // linear scale (the smallest |D| whose log reaches the level plus
+        // Y/4, known before the estimate is), and take the inverse
+        // quantizer's answer from candidates looked up as early.
+        const int16_t *levels = Width == 2 ? g726tables::kDecision16 : g726tables::kDecision24;
+        const auto reaches = [&](int k) {
+            const int32_t t = levels[k] + (y >> 2);  // the log |D| must reach
+            const uint32_t threshold =
+                t <= 0 ? 0 : ((static_cast<uint32_t>(128 + (t & 127)) << (t >> 7)) + 127) >> 7;
+            return dqm >= threshold;
+        };
+        quantized = g726::InverseQuantize(rate.dqln[0], y);
+        magnitude = 0;
+        for (int k = 0; k < ones / 2; ++k) {
+            const uint32_t next = g726::InverseQuantize(rate.dqln[k + 1], y);
+            const bool up = reaches(k);
+            magnitude += up;
+            quantized = up ? next : quantized;
         }
-        quantized = candidate[magnitude];
     } else {
-        const int32_t interval = rate.interval[(dln + 2048) & 4095];
+        const int32_t exp = g726::FloorLog2(dqm | 1);  // 0 for 0 and 1
+        const auto dl = static_cast<int32_t>((static_cast<uint32_t>(exp) << 7) + (((dqm << 7) >> exp) & 127));
+        const int32_t interval = rate.interval[(dl - (y >> 2) + 2048) & 4095];
         magnitude = interval & 0xFF;
         quantized = g726::InverseQuantize(interval >> 16, y);
     }
