@@ -80,26 +80,27 @@ constexpr AdjustTable kAdjustBytes{};
 #define VELKORIX_RARELY(x) (x)
 #endif
 
-// The decoder's state in registers: the predictor, and the step index as a
-// pointer to its row of the delta table.
+// The decoder's state in registers: the predictor, and the step index as the
+// byte offset of its row in the delta table (an unsigned offset, so that one
+// comparison finds both ends of the range).
 struct DecoderRegisters {
-    const unsigned char *row;
+    std::size_t row;
     int32_t predictor;
 
     static const unsigned char *Table() { return reinterpret_cast<const unsigned char *>(&kDecodeTable.delta[0][0]); }
-    DecoderRegisters(int32_t p, int index) : row(Table() + index * 64), predictor(p) {}
-    int Index() const { return static_cast<int>((row - Table()) / 64); }
+    DecoderRegisters(int32_t p, int index) : row(static_cast<std::size_t>(index) * 64), predictor(p) {}
+    int Index() const { return static_cast<int>(row / 64); }
 
     // One code. The limits are rarely reached, so they are branches the
     // processor learns to skip rather than selects that every next sample
     // would wait for.
     VELKORIX_ALWAYS_INLINE int32_t Step(std::size_t code) {
         int32_t delta;
-        std::memcpy(&delta, row + 4 * code, 4);
+        std::memcpy(&delta, Table() + row + 4 * code, 4);
         predictor += delta;
-        row += kAdjustBytes.bytes[code];
-        const auto offset = static_cast<std::size_t>(row - Table());
-        if (VELKORIX_RARELY(offset > kMaxStepIndex * 64)) row = Table() + (row < Table() ? 0 : kMaxStepIndex * 64);
+        row += static_cast<std::size_t>(kAdjustBytes.bytes[code]);
+        if (VELKORIX_RARELY(row > kMaxStepIndex * 64))
+            row = static_cast<std::ptrdiff_t>(row) < 0 ? 0 : kMaxStepIndex * 64;
         if (VELKORIX_RARELY(static_cast<uint32_t>(predictor + 32768) > 65535)) predictor = predictor < 0 ? -32768 : 32767;
         return predictor;
     }
