@@ -14,7 +14,7 @@ int main() {
     std::size_t n;
     while ((n = std::fread(buffer, 2, 4096, stdin)) > 0) pcm.insert(pcm.end(), buffer, buffer + n);
     pcm.resize((pcm.size() + 319) / 320 * 320, 0);
-    g726_state_t *state = g726_init(nullptr, 24000, G726_ENCODING_LINEAR, G726_PACKING_LEFT);
+    g726_state_t *state = g726_init(nullptr, 24000, G726_ENCODING_LINEAR, G726_PACKING_RIGHT);
     for (std::size_t at = 0; at < pcm.size(); at += 320) {
         uint8_t record[18 + 120] = {};
         record[13] = 0;  // audio format 0

@@ -22,9 +22,13 @@ inline int Quan(const G726StreamDecoder &d, int32_t x) {
 }
 
 // Product of a predictor coefficient (already shifted right by 2) and a value
-// in the 4-bit exponent, 6-bit mantissa floating form.
+// in the 4-bit exponent, 6-bit mantissa floating form. The magnitude of a
+// negative coefficient is taken to 13 bits, as G.726 forms it: a coefficient
+// at its lower limit (-2.0, that is -8192 here) has magnitude 0. Without that
+// the decoder would leave the encoder's reconstruction once a zero predictor
+// coefficient settles at -32768, and every sample after that would be garbage.
 inline int16_t FMult(const G726StreamDecoder &d, int16_t an, int16_t srn) {
-    const int32_t anmag = an > 0 ? an : -an;
+    const int32_t anmag = an > 0 ? an : ((-an) & 0x1FFF);
     const int32_t anexp = Quan(d, anmag) - 6;
     const int32_t anmant = anmag == 0 ? 32 : anexp >= 0 ? anmag >> anexp : S16(anmag << -anexp);
     const int32_t wanexp = anexp + ((srn >> 6) & 15) - 13;

@@ -30,12 +30,30 @@ public:
 
     // The controlling unknown: the outer object when aggregated, else our own.
     IUnknown *GetOwner() const { return owner_; }
+    // The object's own IUnknown, which an aggregating outer object holds.
+    IUnknown *NonDelegatingUnknown() { return &inner_; }
 
 protected:
     // Hands out `iface` with one reference added through the owner.
     static HRESULT GetInterface(IUnknown *iface, void **object);
 
 private:
+    // An IUnknown whose methods are the non-delegating ones, so that the
+    // object's own unknown is a real IUnknown and not a reinterpreted vtable.
+    class Inner final : public IUnknown {
+    public:
+        explicit Inner(UnknownBase *self) : self_(self) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override {
+            return self_->NonDelegatingQueryInterface(iid, object);
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return self_->NonDelegatingAddRef(); }
+        ULONG STDMETHODCALLTYPE Release() override { return self_->NonDelegatingRelease(); }
+
+    private:
+        UnknownBase *self_;
+    };
+
+    Inner inner_{this};
     IUnknown *owner_;
     volatile LONG references_ = 0;  // creators take their first reference explicitly
 };

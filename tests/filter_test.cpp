@@ -1,0 +1,561 @@
+// The decoding filter on the portable platform: media types, buffer request,
+// the per-sample decode and level steps, and the codec context's life.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "filter/audio_decoder_filter.h"
+#include "filter/guids.h"
+#include "g726_stream/g726_stream.h"
+#include "platform/media_type.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace velkorix;
+using velkorix::test::DebugCapture;
+
+// Downstream pin that keeps a copy of everything delivered.
+struct Collected {
+    std::vector<uint8_t> data;
+    bool hasTime = false;
+    REFERENCE_TIME start = 0, stop = 0;
+    bool sync = false, discontinuity = false;
+    AM_MEDIA_TYPE *type = nullptr;
+};
+
+class CollectingPin : public DownstreamPin {
+public:
+    ~CollectingPin() override {
+        for (auto &c : samples) DeleteMediaType(c.type);
+    }
+    HRESULT Receive(IMediaSample *sample) override {
+        Collected c;
+        BYTE *p = nullptr;
+        sample->GetPointer(&p);
+        c.data.assign(p, p + sample->GetActualDataLength());
+        c.hasTime = sample->GetTime(&c.start, &c.stop) == S_OK;
+        c.sync = sample->IsSyncPoint() == S_OK;
+        c.discontinuity = sample->IsDiscontinuity() == S_OK;
+        sample->GetMediaType(&c.type);
+        samples.push_back(std::move(c));
+        return S_OK;
+    }
+    std::vector<Collected> samples;
+};
+
+std::vector<uint8_t> Record(uint8_t format, const std::vector<uint8_t> &payload, int32_t declared) {
+    std::vector<uint8_t> r(18, 0);
+    r[13] = format;
+    std::memcpy(r.data() + 14, &declared, 4);
+    r.insert(r.end(), payload.begin(), payload.end());
+    return r;
+}
+std::vector<uint8_t> Record(uint8_t format, const std::vector<uint8_t> &payload) {
+    return Record(format, payload, static_cast<int32_t>(payload.size()));
+}
+
+std::vector<uint8_t> Noise(std::size_t n, uint32_t seed) {
+    velkorix::test::Lcg rng(seed);
+    std::vector<uint8_t> v(n);
+    for (auto &b : v) b = static_cast<uint8_t>(rng.Next() >> 24);
+    return v;
+}
+
+AM_MEDIA_TYPE WaveType(std::vector<uint8_t> &format) {
+    AM_MEDIA_TYPE t{};
+    t.majortype = kMediaTypeAudio;
+    t.subtype = kSubtypeWave;
+    t.formattype = kFormatWaveFormatEx;
+    t.cbFormat = static_cast<ULONG>(format.size());
+    t.pbFormat = format.data();
+    return t;
+}
+
+class FilterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        HRESULT hr = S_OK;
+        UnknownBase *object = AudioDecoderFilter::Create(nullptr, &hr);
+        ASSERT_NE(object, nullptr);
+        object->NonDelegatingAddRef();
+        filter = static_cast<AudioDecoderFilter *>(object);
+    }
+    void TearDown() override {
+        if (filter) filter->NonDelegatingRelease();
+    }
+    void Connect() {
+        format.assign(18, 0);
+        format[0] = 1;
+        format[2] = 1;
+        AM_MEDIA_TYPE t = WaveType(format);
+        ASSERT_EQ(filter->ConnectInput(&t), S_OK);
+        ASSERT_EQ(filter->ConnectOutput(&sink), S_OK);
+        ASSERT_EQ(filter->Run(), S_OK);
+    }
+    HRESULT Feed(const std::vector<uint8_t> &record, REFERENCE_TIME *start = nullptr, REFERENCE_TIME *stop = nullptr,
+                 bool discontinuity = false) {
+        MediaSample *s = MediaSample::Wrap(const_cast<BYTE *>(record.data()), static_cast<LONG>(record.size()));
+        if (start) s->SetTime(start, stop);
+        s->SetDiscontinuity(discontinuity);
+        const HRESULT hr = filter->Receive(s);
+        s->Release();
+        return hr;
+    }
+    AudioDecoderFilter *filter = nullptr;
+    CollectingPin sink;
+    std::vector<uint8_t> format;
+};
+
+std::vector<uint8_t> DirectG726(const std::vector<std::vector<uint8_t>> &payloads) {
+    G726StreamDecoder *d = G726StreamDecoderCreate();
+    std::vector<uint8_t> all;
+    for (const auto &p : payloads) {
+        std::vector<int16_t> pcm(p.size() * 8 / 3);
+        G726StreamDecoderDecode(d, p.data(), pcm.data(), static_cast<int32_t>(p.size()));
+        const auto *bytes = reinterpret_cast<const uint8_t *>(pcm.data());
+        all.insert(all.end(), bytes, bytes + pcm.size() * 2);
+    }
+    G726StreamDecoderDestroy(d);
+    return all;
+}
+
+TEST_F(FilterTest, InputTypeCheck) {
+    std::vector<uint8_t> anyFormat(3, 9);
+    AM_MEDIA_TYPE t = WaveType(anyFormat);
+    EXPECT_EQ(filter->CheckInputType(&t), S_OK);
+    t.formattype = GUID_NULL;
+    t.cbFormat = 0;
+    t.pbFormat = nullptr;
+    EXPECT_EQ(filter->CheckInputType(&t), S_OK);  // the format block is not examined
+    t.subtype = kSubtypePcm;
+    EXPECT_EQ(filter->CheckInputType(&t), E_FAIL);
+    t.subtype = kSubtypeWave;
+    t.majortype = kSubtypeWave;
+    EXPECT_EQ(filter->CheckInputType(&t), E_FAIL);
+    EXPECT_EQ(filter->CheckInputType(nullptr), E_POINTER);
+    EXPECT_EQ(filter->CheckTransform(nullptr, nullptr), S_OK);
+}
+
+TEST_F(FilterTest, OutputTypeAndBufferNeedAConnectedInput) {
+    AM_MEDIA_TYPE out{};
+    EXPECT_EQ(filter->GetMediaType(0, &out), E_UNEXPECTED);
+    ALLOCATOR_PROPERTIES props{};
+    MemAllocator *allocator = MemAllocator::Create();
+    EXPECT_EQ(filter->DecideBufferSize(allocator, &props), E_UNEXPECTED);
+    EXPECT_EQ(filter->DecideBufferSize(nullptr, &props), E_POINTER);
+    EXPECT_EQ(filter->DecideBufferSize(allocator, nullptr), E_POINTER);
+    allocator->Release();
+
+    Connect();
+    EXPECT_EQ(filter->GetMediaType(-1, &out), E_INVALIDARG);
+    EXPECT_EQ(filter->GetMediaType(1, &out), VFW_S_NO_MORE_ITEMS);
+    EXPECT_EQ(filter->GetMediaType(0, nullptr), E_POINTER);
+    ASSERT_EQ(filter->GetMediaType(0, &out), S_OK);
+    EXPECT_EQ(out.majortype, kMediaTypeAudio);
+    EXPECT_EQ(out.subtype, kSubtypePcm);
+    EXPECT_EQ(out.formattype, kFormatWaveFormatEx);
+    ASSERT_EQ(out.cbFormat, format.size());
+    EXPECT_EQ(std::memcmp(out.pbFormat, format.data(), format.size()), 0);
+    EXPECT_NE(out.pbFormat, format.data());  // a copy
+    FreeMediaType(out);
+
+    // The connection asked for one buffer of 100000 bytes.
+    EXPECT_EQ(filter->OutputAllocatorProperties().cBuffers, 1);
+    EXPECT_EQ(filter->OutputAllocatorProperties().cbBuffer, 100000);
+    EXPECT_EQ(filter->OutputConnectionType()->subtype, kSubtypePcm);
+}
+
+// An allocator that grants less than it is asked for.
+class StingyAllocator : public IMemAllocator {
+public:
+    explicit StingyAllocator(LONG buffers, LONG size, HRESULT result = S_OK)
+        : buffers_(buffers), size_(size), result_(result) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE SetProperties(ALLOCATOR_PROPERTIES *request, ALLOCATOR_PROPERTIES *actual) override {
+        requested = *request;
+        *actual = *request;
+        actual->cBuffers = buffers_;
+        actual->cbBuffer = size_;
+        return result_;
+    }
+    HRESULT STDMETHODCALLTYPE GetProperties(ALLOCATOR_PROPERTIES *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Commit() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Decommit() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample **, REFERENCE_TIME *, REFERENCE_TIME *, DWORD) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseBuffer(IMediaSample *) override { return E_NOTIMPL; }
+    ALLOCATOR_PROPERTIES requested{};
+
+private:
+    LONG buffers_, size_;
+    HRESULT result_;
+};
+
+TEST_F(FilterTest, BufferRequest) {
+    Connect();
+    ALLOCATOR_PROPERTIES props{7, 5, 32, 8};
+    StingyAllocator exact(1, 100000);
+    EXPECT_EQ(filter->DecideBufferSize(&exact, &props), S_OK);
+    EXPECT_EQ(exact.requested.cBuffers, 1);
+    EXPECT_EQ(exact.requested.cbBuffer, 100000);
+    EXPECT_EQ(exact.requested.cbAlign, 32);  // alignment and prefix left as passed in
+    EXPECT_EQ(exact.requested.cbPrefix, 8);
+    StingyAllocator small(1, 99999);
+    EXPECT_EQ(filter->DecideBufferSize(&small, &props), E_FAIL);
+    StingyAllocator none(0, 100000);
+    EXPECT_EQ(filter->DecideBufferSize(&none, &props), E_FAIL);
+    StingyAllocator failing(1, 100000, E_OUTOFMEMORY);
+    EXPECT_EQ(filter->DecideBufferSize(&failing, &props), E_OUTOFMEMORY);
+}
+
+TEST_F(FilterTest, FormatZeroDecodesStraightIntoTheOutput) {
+    Connect();
+    std::vector<std::vector<uint8_t>> payloads = {Noise(120, 1), Noise(120, 2), Noise(60, 3)};
+    for (const auto &p : payloads) ASSERT_EQ(Feed(Record(0, p)), S_OK);
+    ASSERT_EQ(sink.samples.size(), 3u);
+    EXPECT_EQ(sink.samples[0].data.size(), 640u);  // 120 bytes: 320 samples
+    EXPECT_EQ(sink.samples[2].data.size(), 320u);
+    std::vector<uint8_t> all;
+    for (const auto &s : sink.samples) all.insert(all.end(), s.data.begin(), s.data.end());
+    EXPECT_EQ(all, DirectG726(payloads));  // the decoder state runs across samples
+}
+
+TEST_F(FilterTest, TimesAndSyncPoints) {
+    Connect();
+    REFERENCE_TIME start = 400000, stop = 800000;
+    ASSERT_EQ(Feed(Record(0, Noise(120, 4)), &start, &stop, true), S_OK);
+    ASSERT_EQ(Feed(Record(0, Noise(120, 5))), S_OK);
+    ASSERT_EQ(sink.samples.size(), 2u);
+    EXPECT_TRUE(sink.samples[0].hasTime);
+    EXPECT_EQ(sink.samples[0].start, 400000);
+    EXPECT_EQ(sink.samples[0].stop, 800000);
+    EXPECT_TRUE(sink.samples[0].discontinuity);
+    EXPECT_TRUE(sink.samples[0].sync);
+    EXPECT_FALSE(sink.samples[1].hasTime);
+    EXPECT_TRUE(sink.samples[1].sync);
+    EXPECT_FALSE(sink.samples[1].discontinuity);
+}
+
+TEST_F(FilterTest, InvalidFormatsKeepTheDecoderAndDeliverSilence) {
+    Connect();
+    DebugCapture capture;
+    const auto a = Noise(120, 6), b = Noise(120, 7);
+    ASSERT_EQ(Feed(Record(0, a)), S_OK);
+    const void *decoder = filter->Context().Slot().instance;
+    ASSERT_EQ(Feed(Record(4, Noise(30, 8))), S_OK);
+    ASSERT_EQ(Feed(Record(5, Noise(9, 8))), S_OK);
+    ASSERT_EQ(Feed(Record(200, Noise(12, 8))), S_OK);
+    EXPECT_EQ(filter->Context().Slot().instance, decoder);
+    EXPECT_EQ(filter->Context().CurrentType(), 4);
+    ASSERT_EQ(Feed(Record(0, b)), S_OK);
+
+    EXPECT_EQ(capture.Count("************INVALID AUDIO FORMAT*************"), 2);  // formats 4 and 5; 200 is silent
+    ASSERT_EQ(sink.samples.size(), 5u);
+    EXPECT_EQ(sink.samples[1].data, std::vector<uint8_t>(160, 0));  // 30 * 16 / 3
+    EXPECT_EQ(sink.samples[2].data, std::vector<uint8_t>(48, 0));
+    EXPECT_EQ(sink.samples[3].data, std::vector<uint8_t>(64, 0));
+    // The format-0 decoder continued with its state.
+    std::vector<uint8_t> got = sink.samples[0].data;
+    got.insert(got.end(), sink.samples[4].data.begin(), sink.samples[4].data.end());
+    EXPECT_EQ(got, DirectG726({a, b}));
+}
+
+TEST_F(FilterTest, FormatChangeRecreatesTheDecoder) {
+    Connect();
+    DebugCapture capture;
+    const auto a = Noise(120, 9), b = Noise(120, 10);
+    ASSERT_EQ(Feed(Record(0, a)), S_OK);
+    ASSERT_EQ(Feed(Record(3, Noise(40, 11))), S_OK);
+    EXPECT_EQ(filter->Context().CurrentType(), 8);
+    ASSERT_EQ(Feed(Record(0, b)), S_OK);
+    EXPECT_EQ(filter->Context().CurrentType(), 4);
+    ASSERT_EQ(sink.samples.size(), 3u);
+    EXPECT_EQ(sink.samples[1].data.size(), 640u);  // format 3 always reports 640
+    // After the switch the format-0 decoder starts afresh.
+    EXPECT_EQ(sink.samples[2].data, DirectG726({b}));
+}
+
+TEST_F(FilterTest, MediaTypeCheckResetsTheContext) {
+    Connect();
+    ASSERT_EQ(Feed(Record(0, Noise(120, 12))), S_OK);
+    EXPECT_NE(filter->Context().Slot().instance, nullptr);
+    AM_MEDIA_TYPE t = WaveType(format);
+    t.subtype = kSubtypePcm;
+    EXPECT_EQ(filter->QueryAcceptInput(&t), E_FAIL);  // even a refused type resets
+    EXPECT_EQ(filter->Context().Slot().instance, nullptr);
+    EXPECT_EQ(filter->Context().CurrentType(), -1);
+    // Stop and run keep the decoder.
+    ASSERT_EQ(Feed(Record(0, Noise(120, 13))), S_OK);
+    const void *decoder = filter->Context().Slot().instance;
+    filter->Stop();
+    filter->Run();
+    filter->BeginFlush();
+    filter->EndFlush();
+    filter->EndOfStream();
+    EXPECT_EQ(filter->Context().Slot().instance, decoder);
+}
+
+TEST_F(FilterTest, OutputLengthRules) {
+    Connect();
+    struct Case {
+        uint8_t format;
+        std::size_t payload;
+        std::size_t expected;
+    } cases[] = {{0, 120, 640}, {0, 3, 16}, {0, 4, 21}, {3, 40, 640}, {3, 400, 640},
+                 {4, 10, 53},   {5, 0, 0},  {9, 100, 533}};
+    for (const auto &c : cases) {
+        sink.samples.clear();
+        ASSERT_EQ(Feed(Record(c.format, Noise(c.payload, 14))), S_OK);
+        ASSERT_EQ(sink.samples.size(), 1u);
+        EXPECT_EQ(sink.samples[0].data.size(), c.expected) << "format " << int(c.format) << " payload " << c.payload;
+    }
+}
+
+TEST_F(FilterTest, BoundsOfDamagedSamples) {
+    Connect();
+    DebugCapture capture;
+    // A declared length beyond the sample: what is present is decoded, the
+    // rest of the reported length is silence, and the sample is reported.
+    auto full = Noise(120, 15);
+    auto record = Record(0, {full.begin(), full.begin() + 60}, 120);
+    ASSERT_EQ(Feed(record), S_OK);
+    ASSERT_EQ(sink.samples.size(), 1u);
+    ASSERT_EQ(sink.samples[0].data.size(), 640u);
+    const auto expected = DirectG726({{full.begin(), full.begin() + 60}});
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), sink.samples[0].data.begin()));
+    EXPECT_TRUE(std::all_of(sink.samples[0].data.begin() + 320, sink.samples[0].data.end(),
+                            [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(capture.Count(kTruncatedSampleMessage), 1);
+
+    // A negative length decodes nothing and reports an empty sample.
+    ASSERT_EQ(Feed(Record(0, Noise(30, 16), -30)), S_OK);
+    EXPECT_EQ(sink.samples.back().data.size(), 0u);
+    // A length near the top of the range is bounded by the output buffer.
+    ASSERT_EQ(Feed(Record(0, Noise(30, 16), 0x7FFFFFFF)), S_OK);
+    EXPECT_EQ(sink.samples.back().data.size(), 100000u);
+    // A sample shorter than its header.
+    std::vector<uint8_t> stub(10, 0);
+    ASSERT_EQ(Feed(stub), S_OK);
+    EXPECT_EQ(sink.samples.back().data.size(), 0u);
+    EXPECT_EQ(capture.Count(kTruncatedSampleMessage), 4);
+
+    // Format 0 beyond the output buffer: 18750 bytes fill it exactly; more is cut.
+    sink.samples.clear();
+    filter->QueryAcceptInput(filter->InputConnectionType());  // fresh decoder
+    const auto big = Noise(19002, 17);
+    ASSERT_EQ(Feed(Record(0, big)), S_OK);
+    ASSERT_EQ(sink.samples[0].data.size(), 100000u);
+    EXPECT_EQ(sink.samples[0].data, DirectG726({{big.begin(), big.begin() + 18750}}));
+    EXPECT_EQ(capture.Count(kTruncatedSampleMessage), 5);
+}
+
+TEST_F(FilterTest, ShortG729PayloadIsReportedAndBounded) {
+    Connect();
+    DebugCapture capture;
+    ASSERT_EQ(Feed(Record(3, Noise(25, 18))), S_OK);
+    ASSERT_EQ(sink.samples.size(), 1u);
+    EXPECT_EQ(sink.samples[0].data.size(), 640u);
+    EXPECT_EQ(capture.Count(kTruncatedSampleMessage), 1);
+    ASSERT_EQ(Feed(Record(3, Noise(40, 18), 0)), S_OK);  // the length field is not used by G.729
+    EXPECT_EQ(capture.Count(kTruncatedSampleMessage), 1);
+}
+
+TEST_F(FilterTest, FiltersDoNotShareDecoderState) {
+    Connect();
+    HRESULT hr = S_OK;
+    auto *other = static_cast<AudioDecoderFilter *>(AudioDecoderFilter::Create(nullptr, &hr));
+    other->NonDelegatingAddRef();
+    CollectingPin otherSink;
+    AM_MEDIA_TYPE t = WaveType(format);
+    ASSERT_EQ(other->ConnectInput(&t), S_OK);
+    ASSERT_EQ(other->ConnectOutput(&otherSink), S_OK);
+    other->Run();
+    const auto a1 = Noise(120, 20), a2 = Noise(120, 21), b1 = Noise(120, 22);
+    Feed(Record(0, a1));
+    auto rb = Record(0, b1);
+    MediaSample *s = MediaSample::Wrap(rb.data(), static_cast<LONG>(rb.size()));
+    other->Receive(s);
+    s->Release();
+    Feed(Record(0, a2));
+    std::vector<uint8_t> got = sink.samples[0].data;
+    got.insert(got.end(), sink.samples[1].data.begin(), sink.samples[1].data.end());
+    EXPECT_EQ(got, DirectG726({a1, a2}));
+    EXPECT_EQ(otherSink.samples[0].data, DirectG726({b1}));
+    other->NonDelegatingRelease();
+}
+
+TEST_F(FilterTest, ConcurrentResetAndDecodeStayConsistent) {
+    Connect();
+    std::atomic<bool> stop{false};
+    std::thread checker([&] {
+        AM_MEDIA_TYPE t = WaveType(format);
+        while (!stop) filter->QueryAcceptInput(&t);
+    });
+    for (int i = 0; i < 300; ++i) ASSERT_EQ(Feed(Record(i % 2 ? 0 : 3, Noise(120, 30 + i))), S_OK);
+    stop = true;
+    checker.join();
+    EXPECT_EQ(sink.samples.size(), 300u);
+}
+
+TEST_F(FilterTest, LevelInterface) {
+    ILevelAdjust *level = nullptr;
+    ASSERT_EQ(filter->NonDelegatingQueryInterface(kIidLevelAdjust, reinterpret_cast<void **>(&level)), S_OK);
+    signed char value = 99;
+    EXPECT_EQ(level->GetLevel(&value), S_OK);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(level->SetLevel(-127, 0), S_OK);
+    level->GetLevel(&value);
+    EXPECT_EQ(value, -127);
+    EXPECT_EQ(level->SetLevel(200, 0), S_OK);
+    level->GetLevel(&value);
+    EXPECT_EQ(value, -56);
+    EXPECT_EQ(level->ResetLevel(), S_OK);
+    level->GetLevel(&value);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(level->GetLevel(nullptr), E_POINTER);
+    level->Release();
+    EXPECT_EQ(filter->NonDelegatingQueryInterface(kIidLevelAdjust, nullptr), E_POINTER);
+}
+
+TEST_F(FilterTest, LevelChangeAttachesTheInputTypeOnce) {
+    Connect();
+    ASSERT_EQ(Feed(Record(0, Noise(120, 40))), S_OK);
+    EXPECT_EQ(sink.samples.back().type, nullptr);  // defaults: nothing attached
+    filter->SetLevel(10, 0);
+    ASSERT_EQ(Feed(Record(0, Noise(120, 41))), S_OK);
+    ASSERT_EQ(Feed(Record(0, Noise(120, 42))), S_OK);
+    const auto &changed = sink.samples[1];
+    ASSERT_NE(changed.type, nullptr);
+    EXPECT_EQ(changed.type->majortype, kMediaTypeAudio);
+    EXPECT_EQ(changed.type->subtype, kSubtypeWave);  // the input's type, not the PCM output type
+    ASSERT_EQ(changed.type->cbFormat, format.size());
+    EXPECT_EQ(std::memcmp(changed.type->pbFormat, format.data(), format.size()), 0);
+    EXPECT_EQ(sink.samples[2].type, nullptr);
+    // The audio bytes are untouched by the level step.
+    EXPECT_EQ(changed.data.size(), 640u);
+    // Back to the previously applied value: attached once more, then no more.
+    filter->SetLevel(0, 0);
+    Feed(Record(0, Noise(120, 43)));
+    Feed(Record(0, Noise(120, 44)));
+    EXPECT_NE(sink.samples[3].type, nullptr);
+    EXPECT_EQ(sink.samples[4].type, nullptr);
+}
+
+
+TEST_F(FilterTest, AttachedOutputTypeIsCheckedAndAdopted) {
+    Connect();
+    // Simulate the downstream side announcing a type on the output sample by
+    // calling Transform directly with prepared samples.
+    auto record = Record(0, Noise(120, 50));
+    MediaSample *in = MediaSample::Wrap(record.data(), static_cast<LONG>(record.size()));
+    std::vector<uint8_t> buffer(100000);
+    MediaSample *out = MediaSample::Wrap(buffer.data(), static_cast<LONG>(buffer.size()));
+    std::vector<uint8_t> otherFormat(20, 3);
+    AM_MEDIA_TYPE announced = WaveType(otherFormat);
+    out->SetMediaType(&announced);
+    EXPECT_EQ(filter->Transform(in, out), S_OK);
+    EXPECT_EQ(filter->InputConnectionType()->cbFormat, 20u);  // adopted as the input connection type
+    AM_MEDIA_TYPE *now = nullptr;
+    ASSERT_EQ(out->GetMediaType(&now), S_OK);
+    EXPECT_EQ(now->cbFormat, 20u);
+    DeleteMediaType(now);
+
+    announced.subtype = kSubtypePcm;  // refused: Transform fails
+    out->SetMediaType(&announced);
+    EXPECT_EQ(filter->Transform(in, out), E_FAIL);
+    EXPECT_EQ(filter->Transform(nullptr, out), E_POINTER);
+    EXPECT_EQ(filter->Transform(in, nullptr), E_POINTER);
+    in->Release();
+    out->Release();
+}
+
+TEST(Palette, AdjustmentOfEntriesInsideTheBlock) {
+    std::vector<uint8_t> block(88 + 4 * 3, 0);
+    uint32_t count = 3;
+    std::memcpy(block.data() + 80, &count, 4);
+    const uint8_t entries[12] = {0, 100, 255, 7, 10, 128, 245, 9, 1, 2, 3, 4};
+    std::memcpy(block.data() + 88, entries, 12);
+    AM_MEDIA_TYPE t{};
+    t.cbFormat = static_cast<ULONG>(block.size());
+    t.pbFormat = block.data();
+
+    ASSERT_EQ(AdjustPalette(&t, 0), S_OK);
+    EXPECT_EQ(std::memcmp(block.data() + 88, entries, 12), 0);
+
+    ASSERT_EQ(AdjustPalette(&t, 10), S_OK);  // low 10, high 245, G = 235/255
+    const uint8_t raised[12] = {0, 97, 255, 7, 0, 128, 255, 9, 0, 0, 0, 4};
+    EXPECT_EQ(std::memcmp(block.data() + 88, raised, 12), 0);
+
+    std::memcpy(block.data() + 88, entries, 12);
+    ASSERT_EQ(AdjustPalette(&t, -10), S_OK);  // G = 255/235: v * 235/255 + 10
+    const uint8_t lowered[12] = {10, 102, 245, 7, 19, 127, 235, 9, 10, 11, 12, 4};
+    EXPECT_EQ(std::memcmp(block.data() + 88, lowered, 12), 0);
+    EXPECT_EQ(AdjustPalette(nullptr, 1), E_POINTER);
+}
+
+TEST(Palette, NothingOutsideTheFormatBlockIsTouched) {
+    // A count far larger than the block: only entries inside are adjusted.
+    std::vector<uint8_t> block(96 + 16, 0x80);
+    uint32_t count = 1000000;
+    std::memcpy(block.data() + 80, &count, 4);
+    AM_MEDIA_TYPE t{};
+    t.cbFormat = 96;  // room for two entries
+    t.pbFormat = block.data();
+    ASSERT_EQ(AdjustPalette(&t, 127), S_OK);
+    EXPECT_EQ(block[88], 255);
+    EXPECT_EQ(block[92], 255);
+    for (std::size_t i = 96; i < block.size(); ++i) EXPECT_EQ(block[i], 0x80) << i;
+    // A block too short for the count (every audio format block) is left alone.
+    std::vector<uint8_t> wave(18, 0x33);
+    t.cbFormat = 18;
+    t.pbFormat = wave.data();
+    ASSERT_EQ(AdjustPalette(&t, 50), S_OK);
+    EXPECT_EQ(wave, std::vector<uint8_t>(18, 0x33));
+}
+
+TEST(FilterObject, AggregationAndCreation) {
+    // An outer object receives the delegating calls of the filter's interfaces.
+    struct Outer : IUnknown {
+        int queries = 0;
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **) override {
+            ++queries;
+            return E_NOINTERFACE;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    } outer;
+    HRESULT hr = S_OK;
+    UnknownBase *object = AudioDecoderFilter::Create(&outer, &hr);
+    ASSERT_NE(object, nullptr);
+    object->NonDelegatingAddRef();
+    ILevelAdjust *level = nullptr;
+    ASSERT_EQ(object->NonDelegatingQueryInterface(kIidLevelAdjust, reinterpret_cast<void **>(&level)), S_OK);
+    void *anything = nullptr;
+    level->QueryInterface(IID_IUnknown, &anything);
+    EXPECT_EQ(outer.queries, 1);
+    IUnknown *unknown = nullptr;
+    EXPECT_EQ(object->NonDelegatingQueryInterface(IID_IUnknown, reinterpret_cast<void **>(&unknown)), S_OK);
+    EXPECT_EQ(unknown, object->NonDelegatingUnknown());
+    EXPECT_NE(unknown, object->GetOwner());
+    unknown->Release();
+    EXPECT_EQ(object->NonDelegatingRelease(), 0u);
+}
+
+TEST(FilterObject, LiveObjectsAreCounted) {
+    const LONG before = activeObjectCount;
+    HRESULT hr = S_OK;
+    UnknownBase *object = AudioDecoderFilter::Create(nullptr, &hr);
+    EXPECT_EQ(activeObjectCount, before + 1);
+    object->NonDelegatingAddRef();
+    object->NonDelegatingRelease();
+    EXPECT_EQ(activeObjectCount, before);
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+// Helpers shared by the tests.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/debug_channel.h"
+
+namespace velkorix::test {
+
+// Collects every debugger-channel message while it lives.
+class DebugCapture {
+public:
+    DebugCapture() { SetDebugSink(&DebugCapture::Sink, this, &previous_, &previousContext_); }
+    ~DebugCapture() { SetDebugSink(previous_, previousContext_); }
+    DebugCapture(const DebugCapture &) = delete;
+    DebugCapture &operator=(const DebugCapture &) = delete;
+
+    std::vector<std::string> Messages() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages_;
+    }
+    int Count(const std::string &text) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        int n = 0;
+        for (const auto &m : messages_) n += m == text;
+        return n;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.clear();
+    }
+
+private:
+    static void Sink(void *context, const char *text) {
+        auto *self = static_cast<DebugCapture *>(context);
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        self->messages_.emplace_back(text);
+    }
+    mutable std::mutex mutex_;
+    std::vector<std::string> messages_;
+    DebugSink previous_ = nullptr;
+    void *previousContext_ = nullptr;
+};
+
+// The directory of the shared reference data, or empty when it is absent.
+inline std::string SharedDir() {
+    if (const char *env = std::getenv("VELKORIX_SHARED_DIR")) return env;
+#ifdef VELKORIX_SHARED_DIR
+    return VELKORIX_SHARED_DIR;
+#else
+    return {};
+#endif
+}
+
+// A small deterministic generator for test data.
+class Lcg {
+public:
+    explicit Lcg(uint32_t seed) : state_(seed) {}
+    uint32_t Next() {
+        state_ = state_ * 1664525u + 1013904223u;
+        return state_;
+    }
+    uint32_t Below(uint32_t n) { return static_cast<uint32_t>((static_cast<uint64_t>(Next()) * n) >> 32); }
+
+private:
+    uint32_t state_;
+};
+
+}  // namespace velkorix::test
