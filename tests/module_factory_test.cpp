@@ -237,7 +237,10 @@ TEST_F(ModuleFactoryTest, UnloadIsRefusedWhileAFactoryOrAServerLockIsHeld) {
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }
 
-TEST_F(ModuleFactoryTest, CountsStayExactUnderConcurrentCallers) {
+// Named for the ThreadSanitizer run of the test command.
+using ModuleFactoryConcurrencyTest = ModuleFactoryTest;
+
+TEST_F(ModuleFactoryConcurrencyTest, CountsStayExactUnderConcurrentCallers) {
     // "Both" threading: factories, references and locks from many threads at once.
     IClassFactory *shared = Factory(kClsidVelkorixDecoder);
     constexpr int kThreads = 4, kRounds = 20000;

@@ -7,7 +7,7 @@ namespace velkorix {
 volatile LONG activeObjectCount = 0;
 
 UnknownBase::UnknownBase(IUnknown *outer)
-    : owner_(outer ? outer : reinterpret_cast<IUnknown *>(static_cast<INonDelegatingUnknown *>(this))) {
+    : owner_(outer ? outer : &inner_) {
     InterlockedIncrement(&activeObjectCount);
 }
 
@@ -16,7 +16,7 @@ UnknownBase::~UnknownBase() { InterlockedDecrement(&activeObjectCount); }
 HRESULT STDMETHODCALLTYPE UnknownBase::NonDelegatingQueryInterface(REFIID iid, void **object) {
     if (!object) return E_POINTER;
     if (iid == kIidUnknown) {
-        *object = static_cast<INonDelegatingUnknown *>(this);
+        *object = &inner_;
         NonDelegatingAddRef();
         return S_OK;
     }

@@ -4,8 +4,7 @@
 #include "platform.h"
 
 // The object's own IUnknown, distinct from the delegating one that an outer
-// object sees; its vtable has the same shape as IUnknown's, so a pointer to it
-// serves as the controlling unknown of an object that is not aggregated.
+// object sees.
 struct INonDelegatingUnknown {
     virtual HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void **object) = 0;
     virtual ULONG STDMETHODCALLTYPE NonDelegatingAddRef() = 0;
@@ -35,12 +34,30 @@ public:
 
     // The controlling unknown: the outer object when aggregated, else our own.
     IUnknown *GetOwner() const { return owner_; }
+    // The object's own IUnknown, which an aggregating outer object holds.
+    IUnknown *NonDelegatingUnknown() { return &inner_; }
 
 protected:
     // Hands out `iface` with one reference added through it.
     static HRESULT GetInterface(IUnknown *iface, void **object);
 
 private:
+    // A real IUnknown whose methods are the non-delegating ones: the object's
+    // own unknown, handed to an aggregating outer object.
+    class Inner final : public IUnknown {
+    public:
+        explicit Inner(UnknownBase *self) : self_(self) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override {
+            return self_->NonDelegatingQueryInterface(iid, object);
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return self_->NonDelegatingAddRef(); }
+        ULONG STDMETHODCALLTYPE Release() override { return self_->NonDelegatingRelease(); }
+
+    private:
+        UnknownBase *self_;
+    };
+
+    Inner inner_{this};
     IUnknown *owner_;
     volatile LONG references_ = 0;  // creators take their first reference explicitly
 };
