@@ -46,7 +46,7 @@ target_link_libraries(Velkorix PRIVATE
   velkorix_codecs ${VELKORIX_WINDOWS_LIBS})
 # 32-bit stdcall entry points are decorated (DllGetClassObject@12): the .def
 # names them undecorated and the linker matches them up.
-target_link_options(Velkorix PRIVATE ${VELKORIX_STATIC_LINK} -Wl,--enable-stdcall-fixup)
+target_link_options(Velkorix PRIVATE ${VELKORIX_STATIC_LINK} -Wl,--enable-stdcall-fixup $<$<CONFIG:Release>:-s>)
 
 # Test programs run under wine: every tests/win/*_test.cpp is one program;
 # the other sources there are shared by all of them.
