@@ -251,7 +251,7 @@ TEST_F(ModuleFactoryConcurrencyTest, CountsStayExactUnderConcurrentCallers) {
             for (int i = 0; i < kRounds; ++i) {
                 shared->AddRef();
                 shared->LockServer(TRUE);
-                if (i % 64 == 0) {
+                if (i % 1024 == 0) {
                     void *object = nullptr;
                     if (DllGetClassObject(kClsidVelkorixDecoder, kIidClassFactory, &object) != S_OK) ++failures;
                     auto *own = static_cast<IClassFactory *>(object);
