@@ -19,14 +19,10 @@ target_include_directories(velkorix_filter PUBLIC
   $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/src/platform/win32>)
 target_link_libraries(velkorix_filter PUBLIC velkorix_codecs ${VELKORIX_WINDOWS_LIBS})
 
-# The exports: the COM entry points, and the voice library's functions when
-# the voice library is part of the build.
-set(VELKORIX_EXPORTS DllMain DllGetClassObject DllCanUnloadNow DllRegisterServer DllUnregisterServer)
-if(EXISTS ${CMAKE_SOURCE_DIR}/include/velkorix/qx_voice.h)
-  list(APPEND VELKORIX_EXPORTS
-    QX_VOICE_GetVersion QX_VOICE_EncReset QX_VOICE_DecReset QX_VOICE_EncodeFrame
-    QX_VOICE_DecodeFrame QX_VOICE_TransCodeReset QX_VOICE_TransCodeFrame)
-endif()
+# The exports: the COM entry points and the voice library's functions.
+set(VELKORIX_EXPORTS DllMain DllGetClassObject DllCanUnloadNow DllRegisterServer DllUnregisterServer
+  QX_VOICE_GetVersion QX_VOICE_EncReset QX_VOICE_DecReset QX_VOICE_EncodeFrame
+  QX_VOICE_DecodeFrame QX_VOICE_TransCodeReset QX_VOICE_TransCodeFrame)
 set(VELKORIX_DEF_TEXT "LIBRARY \"Velkorix.ax\"\nEXPORTS\n")
 foreach(name ${VELKORIX_EXPORTS})
   string(APPEND VELKORIX_DEF_TEXT "    ${name}\n")
