@@ -207,9 +207,14 @@ struct SampleProperties {
 // ---- PinBase ----
 
 PinBase::PinBase(TransformFilterBase *filter, IUnknown *owner, const WCHAR *name, PIN_DIRECTION direction)
-    : UnknownBase(owner), filter_(filter), name_(name), direction_(direction) {}
+    : UnknownBase(owner), filter_(filter), name_(name), direction_(direction) {
+    InitializeCriticalSection(&typeLock_);
+}
 
-PinBase::~PinBase() { ClearConnection(); }
+PinBase::~PinBase() {
+    ClearConnection();
+    DeleteCriticalSection(&typeLock_);
+}
 
 HRESULT STDMETHODCALLTYPE PinBase::NonDelegatingQueryInterface(REFIID iid, void **object) {
     if (!object) return E_POINTER;
@@ -224,6 +229,7 @@ void PinBase::ClearConnection() {
         peer_->Release();
         peer_ = nullptr;
     }
+    Lock lock(typeLock_);
     FreeMediaType(type_);
     type_ = AM_MEDIA_TYPE{};
 }
@@ -233,8 +239,13 @@ HRESULT PinBase::SetConnectionType(const AM_MEDIA_TYPE *type) {
     AM_MEDIA_TYPE copy{};
     const HRESULT hr = CopyMediaType(&copy, type);
     if (FAILED(hr)) return hr;
-    FreeMediaType(type_);
-    type_ = copy;
+    AM_MEDIA_TYPE old;
+    {
+        Lock lock(typeLock_);
+        old = type_;
+        type_ = copy;
+    }
+    FreeMediaType(old);
     return S_OK;
 }
 
@@ -361,6 +372,7 @@ HRESULT STDMETHODCALLTYPE PinBase::ConnectionMediaType(AM_MEDIA_TYPE *type) {
         std::memset(type, 0, sizeof(*type));
         return VFW_E_NOT_CONNECTED;
     }
+    Lock typeLock(typeLock_);
     return CopyMediaType(type, &type_);
 }
 

@@ -84,6 +84,10 @@ private:
     PIN_DIRECTION direction_;
     IPin *peer_ = nullptr;
     AM_MEDIA_TYPE type_{};
+    // Guards replacing and copying type_: a type change announced on a sample
+    // replaces it on the streaming thread while the graph may read it. Never
+    // held while calling out of the pin.
+    CRITICAL_SECTION typeLock_;
 };
 
 class TransformInputPin final : public PinBase, public IMemInputPin {
