@@ -65,11 +65,10 @@ inline int Quantize(const Estimate &e, int x) {
 // reconstructed sample before limiting.
 int32_t Update(Adpcm2State &s, const Estimate &e, int code) {
     const int y = e.y;
-    const bool large = code == 1 || code == 2;
     const bool negative = code >= 2;
 
     // Inverse quantizer.
-    const int dql = S16((y >> 2) + (large ? 365 : 116));
+    const int dql = S16((y >> 2) + kDqln[code]);
     int dq = (((dql & 127) + 128) * 128) >> (14 - (dql >> 7));
     if (negative) dq = -dq;
 
