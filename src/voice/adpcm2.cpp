@@ -69,7 +69,11 @@ int32_t Update(Adpcm2State &s, const Estimate &e, int code) {
 
     // Inverse quantizer.
     const int dql = S16((y >> 2) + kDqln[code]);
-    int dq = (((dql & 127) + 128) * 128) >> (14 - (dql >> 7));
+    // Every state the coder reaches keeps dql within 252..1645 (a shift of 2
+    // to 13); a damaged state can put it anywhere, so the shift is held to
+    // the range where it is defined.
+    const int shift = 14 - (dql >> 7);
+    int dq = shift < 0 ? 32767 : shift > 30 ? 0 : (((dql & 127) + 128) * 128) >> shift;
     if (negative) dq = -dq;
 
     // Transition, on the previous YL.

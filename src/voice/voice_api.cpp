@@ -123,6 +123,7 @@ Adpcm2State LoadAdpcm2(const VoiceState *state) {
     Adpcm2State codec = Load<Adpcm2State>(state);
     codec.YU = codec.YU < 544 ? 544 : codec.YU > 5120 ? 5120 : codec.YU;
     codec.YL = codec.YL < 34816 ? 34816 : codec.YL > 327680 ? 327680 : codec.YL;
+    codec.AP = codec.AP < 0 ? 0 : codec.AP > 512 ? 512 : codec.AP;
     return codec;
 }
 

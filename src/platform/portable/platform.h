@@ -165,3 +165,6 @@ protected:
 
 // Stream identifier of ordinary media samples.
 #define AM_STREAM_MEDIA 0
+
+// Module-level services: registry, COM run-time, filter mapper and friends.
+#include "win_api.h"
