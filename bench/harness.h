@@ -36,7 +36,7 @@ struct Row {
 };
 
 struct Options {
-    int rounds = 7;              // interleaved rounds; the median is reported
+    int rounds = 9;              // interleaved rounds; the median is reported
     double runSeconds = 0.04;    // CPU time of one timed run (repeated passes)
     std::vector<std::string> only;  // substrings of row names to run (empty: all)
 };

@@ -18,7 +18,7 @@ const char kUsage[] =
     "\n"
     "  --speech FILE   8 kHz mono 16-bit little-endian speech (e.g. espeak-ng through sox);\n"
     "                  without it a generated speech-like signal is used\n"
-    "  --rounds N      interleaved rounds per row, the median is reported (default 7)\n"
+    "  --rounds N      interleaved rounds per row, the median is reported (default 9)\n"
     "  --time S        CPU seconds of one timed run of one contender (default 0.04)\n"
     "  --frame N       samples per voice-library frame: 80, 160, 240, 320, 400 or 480 (default 160)\n"
     "  --only TEXT     run only the rows whose name contains TEXT (repeatable)\n";
