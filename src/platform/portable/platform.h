@@ -165,3 +165,4 @@ protected:
 
 // Stream identifier of ordinary media samples.
 #define AM_STREAM_MEDIA 0
+#include "ole.h"  // user interface and the OLE property-page interfaces
