@@ -14,3 +14,8 @@ echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j"$jobs" >/dev/null
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --preset sanitize -j"$jobs"
+
+echo "== concurrency tests under ThreadSanitizer"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j"$jobs" >/dev/null
+TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan
