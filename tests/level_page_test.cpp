@@ -109,7 +109,7 @@ struct Filter {
 HWND Trackbar(HWND dialog) { return FindWindowExA(dialog, nullptr, kTrackbarClass, nullptr); }
 LONG Position(HWND bar) { return static_cast<LONG>(SendMessageA(bar, TBM_GETPOS, 0, 0)); }
 
-std::u16string Text(const OLECHAR *s) { return s ? std::u16string(s) : std::u16string(); }
+std::wstring Text(const OLECHAR *s) { return s ? std::wstring(s) : std::wstring(); }
 
 class LevelPageTest : public ::testing::Test {
 protected:
@@ -603,7 +603,7 @@ TEST_F(LevelPageTest, PageInfo) {
         PROPPAGEINFO info{};
         ASSERT_EQ(page->GetPageInfo(&info), S_OK);
         EXPECT_EQ(info.cb, sizeof(PROPPAGEINFO));
-        EXPECT_EQ(Text(info.pszTitle), u"Level");
+        EXPECT_EQ(Text(info.pszTitle), L"Level");
         // The template's size in pixels at the default dialog font.
         EXPECT_EQ(info.size.cx, LEVEL_PAGE_WIDTH * portable::kDialogBaseUnitX / 4);
         EXPECT_EQ(info.size.cy, LEVEL_PAGE_HEIGHT * portable::kDialogBaseUnitY / 8);
@@ -618,22 +618,22 @@ TEST_F(LevelPageTest, PageInfo) {
 
 TEST_F(LevelPageTest, PageInfoWithoutResourcesAndWithALongTitle) {
     portable::DialogTemplate savedDialog;
-    std::u16string savedTitle;
+    std::wstring savedTitle;
     ASSERT_TRUE(portable::RemoveDialogTemplate(ModuleInstance(), IDD_LEVEL_PAGE, &savedDialog));
     ASSERT_TRUE(portable::RemoveString(ModuleInstance(), IDS_LEVEL_PAGE_TITLE, &savedTitle));
     PROPPAGEINFO info{};
     ASSERT_EQ(page->GetPageInfo(&info), S_OK);
     ASSERT_NE(info.pszTitle, nullptr);
-    EXPECT_EQ(Text(info.pszTitle), u"");
+    EXPECT_EQ(Text(info.pszTitle), L"");
     EXPECT_EQ(info.size.cx, 340);
     EXPECT_EQ(info.size.cy, 150);
     CoTaskMemFree(info.pszTitle);
 
-    portable::RegisterString(ModuleInstance(), IDS_LEVEL_PAGE_TITLE, std::u16string(300, u'x'));
+    portable::RegisterString(ModuleInstance(), IDS_LEVEL_PAGE_TITLE, std::wstring(300, L'x'));
     for (DWORD platform : {2u, 1u}) {
         SetModulePlatformId(platform);
         ASSERT_EQ(page->GetPageInfo(&info), S_OK);
-        EXPECT_EQ(Text(info.pszTitle), std::u16string(255, u'x'));
+        EXPECT_EQ(Text(info.pszTitle), std::wstring(255, L'x'));
         CoTaskMemFree(info.pszTitle);
     }
     SetModulePlatformId(2);
@@ -717,9 +717,9 @@ TEST(LevelPageTemplate, TrackbarPlaceIsFreeAtEveryPlausibleFont) {
             }
         }
     }
-    std::u16string title(64, u'\0');
+    std::wstring title(64, L'\0');
     const int n = LoadStringW(ModuleInstance(), IDS_LEVEL_PAGE_TITLE, title.data(), 64);
-    EXPECT_EQ(title.substr(0, static_cast<std::size_t>(n)), u"Level");
+    EXPECT_EQ(title.substr(0, static_cast<std::size_t>(n)), L"Level");
 }
 
 }  // namespace

@@ -18,8 +18,8 @@ void RegisterLevelPageResources(HINSTANCE module) {
                           LEVEL_RESET_X, LEVEL_RESET_Y, LEVEL_RESET_WIDTH, LEVEL_RESET_HEIGHT});
     portable::RegisterDialogTemplate(module, IDD_LEVEL_PAGE, std::move(page));
 
-    std::u16string title;
-    for (const char *c = LEVEL_PAGE_TITLE; *c; ++c) title.push_back(static_cast<char16_t>(static_cast<unsigned char>(*c)));
+    std::wstring title;
+    for (const char *c = LEVEL_PAGE_TITLE; *c; ++c) title.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
     portable::RegisterString(module, IDS_LEVEL_PAGE_TITLE, std::move(title));
 }
 

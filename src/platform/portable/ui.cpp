@@ -42,7 +42,7 @@ struct State {
     uintptr_t nextHandle = 0x10000;
     HWND desktop = nullptr;
     std::map<std::pair<HINSTANCE, int>, DialogTemplate> dialogs;
-    std::map<std::pair<HINSTANCE, UINT>, std::u16string> strings;
+    std::map<std::pair<HINSTANCE, UINT>, std::wstring> strings;
     velkorix::portable::MessageObserver observer;
     std::map<std::string, int> failures;
     bool commonControls = false;
@@ -517,7 +517,7 @@ int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size) {
     if (it == strings.end()) return 0;
     const int n = std::min(static_cast<int>(it->second.size()), size - 1);
     for (int i = 0; i < n; ++i) {
-        const char16_t c = it->second[static_cast<std::size_t>(i)];
+        const wchar_t c = it->second[static_cast<std::size_t>(i)];
         buffer[i] = c < 0x100 ? static_cast<char>(c) : '?';
     }
     buffer[n] = '\0';
@@ -558,11 +558,11 @@ bool FindDialogTemplate(HINSTANCE instance, int id, DialogTemplate *found) {
     return true;
 }
 
-void RegisterString(HINSTANCE instance, UINT id, std::u16string text) {
+void RegisterString(HINSTANCE instance, UINT id, std::wstring text) {
     GetState().strings[{instance, id}] = std::move(text);
 }
 
-bool RemoveString(HINSTANCE instance, UINT id, std::u16string *removed) {
+bool RemoveString(HINSTANCE instance, UINT id, std::wstring *removed) {
     auto &strings = GetState().strings;
     const auto it = strings.find({instance, id});
     if (it == strings.end()) return false;

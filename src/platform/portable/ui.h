@@ -30,8 +30,9 @@ typedef intptr_t LRESULT;
 typedef char CHAR;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
-// UTF-16 code units, as on the platform.
-typedef char16_t WCHAR;
+// Wide characters are wchar_t, as in the platform headers (32 bits on Linux;
+// no code depends on the width).
+typedef wchar_t WCHAR;
 typedef WCHAR *LPWSTR;
 typedef const WCHAR *LPCWSTR;
 typedef void *LPVOID;
@@ -252,9 +253,9 @@ void RegisterDialogTemplate(HINSTANCE instance, int id, DialogTemplate dialog);
 // Removes a template; returns it through `removed` when given. False when absent.
 bool RemoveDialogTemplate(HINSTANCE instance, int id, DialogTemplate *removed = nullptr);
 bool FindDialogTemplate(HINSTANCE instance, int id, DialogTemplate *found);
-// String resources are held in UTF-16, as in a string table.
-void RegisterString(HINSTANCE instance, UINT id, std::u16string text);
-bool RemoveString(HINSTANCE instance, UINT id, std::u16string *removed = nullptr);
+// String resources are held as wide strings, as in a string table.
+void RegisterString(HINSTANCE instance, UINT id, std::wstring text);
+bool RemoveString(HINSTANCE instance, UINT id, std::wstring *removed = nullptr);
 
 // Sees every message sent to a window, before the window receives it.
 using MessageObserver = std::function<void(HWND, UINT, WPARAM, LPARAM)>;
