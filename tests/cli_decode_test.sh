@@ -32,7 +32,7 @@ payload() { head -c "$1" /dev/urandom | xxd -p | tr -d '\n'; }
 # Help and usage.
 check "top-level help" 0 "$(status "$cli" --help)"
 check "decode help" 0 "$(status "$cli" decode --help)"
-"$cli" decode --help | grep -q -- "-o OUTPUT" || { echo "FAIL: decode help text"; failures=$((failures + 1)); }
+"$cli" decode --help | grep -- "-o OUTPUT" >/dev/null || { echo "FAIL: decode help text"; failures=$((failures + 1)); }
 check "no command" 2 "$(status "$cli")"
 check "unknown command" 2 "$(status "$cli" frobnicate)"
 check "missing output" 2 "$(status "$cli" decode "$root/data/sample-speech.vks")"
