@@ -16,24 +16,7 @@
 #include "filter/level_page_resource.h"
 #include "filter/level_property_page.h"
 #include "filter/module_state.h"
-
-namespace {
-std::atomic<int> failNothrowAllocations{0};
-}  // namespace
-
-// Lets a test make the next nothrow allocation fail, as creation functions
-// allocate with new (std::nothrow).
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    if (failNothrowAllocations > 0) {
-        --failNothrowAllocations;
-        return nullptr;
-    }
-    try {
-        return ::operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
+#include "test_support.h"
 
 namespace {
 
@@ -223,16 +206,16 @@ TEST(LevelPageObject, CreationRegistersCommonControlsAndAnswersItsInterfaces) {
 
 TEST(LevelPageObject, AllocationFailure) {
     HRESULT hr = S_OK;
-    failNothrowAllocations = 1;
+    velkorix::test::failingNothrowAllocations = 1;
     EXPECT_EQ(LevelPropertyPage::Create(nullptr, &hr), nullptr);
     EXPECT_EQ(hr, E_OUTOFMEMORY);
-    failNothrowAllocations = 1;
+    velkorix::test::failingNothrowAllocations = 1;
     EXPECT_EQ(LevelPropertyPage::Create(nullptr, nullptr), nullptr);
-    failNothrowAllocations = 1;
+    velkorix::test::failingNothrowAllocations = 1;
     hr = S_OK;
     EXPECT_EQ(AudioDecoderFilter::Create(nullptr, &hr), nullptr);
     EXPECT_EQ(hr, E_OUTOFMEMORY);
-    failNothrowAllocations = 0;
+    velkorix::test::failingNothrowAllocations = 0;
 }
 
 TEST(LevelPageObject, Aggregation) {

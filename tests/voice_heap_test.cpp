@@ -12,6 +12,7 @@
 
 #include "velkorix/codec_slot.h"
 #include "velkorix/qx_voice.h"
+#include "test_support.h"
 #include "voice_signals.h"
 
 namespace {
@@ -85,6 +86,7 @@ void *operator new[](std::size_t size) {
 }
 void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
     Note();
+    if (velkorix::test::TakeNothrowAllocationFailure()) return nullptr;
     return std::malloc(size ? size : 1);
 }
 void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
