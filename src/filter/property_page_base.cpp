@@ -7,6 +7,11 @@
 
 namespace velkorix {
 
+#if defined(_WIN32) && !defined(_WIN64)
+// What the page reports as the structure size to 32-bit frames.
+static_assert(sizeof(PROPPAGEINFO) == 28, "PROPPAGEINFO of the 32-bit platform");
+#endif
+
 PropertyPageBase::PropertyPageBase(IUnknown *outer, int dialogResource, int titleResource)
     : UnknownBase(outer), titleId(titleResource), dialogId(dialogResource) {}
 
