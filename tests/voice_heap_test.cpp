@@ -28,10 +28,10 @@ inline void Note() {
 
 }  // namespace
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define VELKORIX_COUNT_MALLOC 0
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 #define VELKORIX_COUNT_MALLOC 0
 #endif
 #endif
@@ -74,6 +74,11 @@ void free(void *block) { __libc_free(block); }
 }
 #endif
 
+// These operators pair malloc with free by design; some optimisation levels
+// make GCC see a new/free mismatch through the inlined replacements.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void *operator new(std::size_t size) {
     Note();
     if (void *block = std::malloc(size ? size : 1)) return block;

@@ -1,11 +1,43 @@
-#include "codec_slot/bindings.h"
+// Codec type 8: G.729 Annex A. One payload holds up to four 10-byte frames;
+// each decodes into 160 bytes (80 samples) of the output, in order, through
+// one decoder so that the frames' memories chain.
+#include <algorithm>
+#include <cstring>
 
-// G.729 is not bound yet: creation yields no instance, so the slot reports
-// every decode of this type as a failure.
+#include "codec_slot/bindings.h"
+#include "g729/g729_decoder.h"
+
 namespace velkorix::binding {
 
-void *G729Create() { return nullptr; }
-int32_t G729Decode(CodecSlot &) { return 0; }
-void G729Destroy(void *) {}
+namespace {
+constexpr int32_t kFramesPerPayload = 4;
+constexpr std::size_t kFrameOutputBytes = sizeof(int16_t) * kG729FrameSamples;
+}  // namespace
+
+void *G729Create() { return G729Decoder_Create(); }
+
+// Decodes min(4, inputLength / 10) whole frames: nothing past `inputLength`
+// bytes of input is read and nothing past 160 bytes per decoded frame is
+// written (the filter passes only lengths whose output fits). The output
+// need not be aligned: samples are stored byte-wise.
+// Result: the last frame decode's answer (10), or 1 when the input holds no
+// whole frame. That case is not a decoder failure: the caller has already
+// judged the payload short, and a 0 would add a decode error for it.
+int32_t G729Decode(CodecSlot &slot) {
+    auto *decoder = static_cast<G729Decoder *>(slot.instance);
+    const int32_t frames = slot.inputLength > 0 ? std::min(kFramesPerPayload, slot.inputLength / kG729FrameBytes) : 0;
+    if (frames == 0) return 1;
+    if (!slot.input || !slot.output) return 0;
+    int32_t result = 1;
+    for (int32_t f = 0; f < frames; ++f) {
+        std::memcpy(decoder->inputFrame, slot.input + kG729FrameBytes * f, kG729FrameBytes);
+        result = G729Decoder_DecodeFrame(decoder);
+        std::memcpy(slot.output + kFrameOutputBytes * static_cast<std::size_t>(f), decoder->outputPcm,
+                    kFrameOutputBytes);
+    }
+    return result;
+}
+
+void G729Destroy(void *instance) { G729Decoder_Destroy(static_cast<G729Decoder *>(instance)); }
 
 }  // namespace velkorix::binding

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli.h"
+#include "g729/g729_decoder.h"
 
 namespace velkorix::cli {
 
@@ -55,6 +56,8 @@ void PrintUsage(FILE *out) {
 
 int main(int argc, char **argv) {
     using namespace velkorix::cli;
+    // Standard output may carry audio (-o -): decoder warnings go to standard error.
+    G729SetDiagnosticSink(G729StreamSink, stderr);
     if (argc < 2) {
         PrintUsage(stderr);
         return kExitUsage;

@@ -26,6 +26,15 @@ bool OutputFile::Open(const std::string &path, std::string *error) {
         *error = "cannot write '" + path + "': it is a directory";
         return false;
     }
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        file_ = std::fopen(path.c_str(), "wb");
+        if (!file_) {
+            *error = "cannot write '" + path + "': " + std::strerror(errno);
+            return false;
+        }
+        direct_ = true;
+        return true;
+    }
     const std::size_t slash = path.find_last_of('/');
     const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -72,6 +81,10 @@ bool OutputFile::Commit(std::string *error) {
         return false;
     }
     file_ = nullptr;
+    if (direct_) {
+        committed_ = true;
+        return true;
+    }
     if (std::rename(temporary_.c_str(), path_.c_str()) != 0) {
         *error = "cannot write '" + path_ + "': " + std::strerror(errno);
         Discard();
@@ -109,7 +122,7 @@ WavWriter::~WavWriter() {
 bool WavWriter::Open(const std::string &path, int rate, int channels, std::string *error) {
     channels_ = channels;
     if (!file_.Open(path, error)) return false;
-    if (file_.IsStdout()) {
+    if (file_.IsDirect()) {
         uint8_t header[44];
         std::memcpy(header, "RIFF", 4);
         PutLe32(header + 4, 0xFFFFFFFFu);
@@ -124,7 +137,8 @@ bool WavWriter::Open(const std::string &path, int rate, int channels, std::strin
         std::memcpy(header + 36, "data", 4);
         PutLe32(header + 40, 0xFFFFFFFFu);
         if (!file_.Write(header, sizeof(header))) {
-            *error = std::string("cannot write to standard output: ") + std::strerror(errno);
+            *error = (file_.IsStdout() ? std::string("cannot write to standard output")
+                                       : "cannot write '" + path + "'") + ": " + std::strerror(errno);
             return false;
         }
         return true;

@@ -1,6 +1,8 @@
 // Output destinations of the tool. A file is written beside its target under a
 // temporary name and renamed into place only when the command succeeds, so a
-// failed command leaves no partial file. "-" is standard output.
+// failed command leaves no partial file. "-" is standard output. A target that
+// exists and is not a regular file (a device such as /dev/null, a named pipe)
+// is written directly: renaming over it would replace the device or pipe.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +25,8 @@ public:
     void Discard();
 
     bool IsStdout() const { return stdout_; }
+    // Written in place, without a temporary file: standard output, devices, pipes.
+    bool IsDirect() const { return stdout_ || direct_; }
     int Descriptor() const;
     std::FILE *Stream() const { return file_; }
     const std::string &Path() const { return path_; }
@@ -32,12 +36,13 @@ private:
     std::string temporary_;
     std::FILE *file_ = nullptr;
     bool stdout_ = false;
+    bool direct_ = false;
     bool committed_ = false;
 };
 
-// 16-bit PCM WAV output. Files go through libsndfile; standard output gets a
-// streamed header whose size fields say "unknown" (0xFFFFFFFF), since
-// libsndfile cannot write WAV to a pipe.
+// 16-bit PCM WAV output. Files go through libsndfile; standard output and
+// other direct targets get a streamed header whose size fields say "unknown"
+// (0xFFFFFFFF), since libsndfile cannot write WAV to a pipe.
 class WavWriter {
 public:
     ~WavWriter();
