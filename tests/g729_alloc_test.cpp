@@ -13,98 +13,13 @@
 
 #include "codec_slot/aligned.h"
 #include "g729_support.h"
+#include "heap_counter.h"
 #include "velkorix/codec_slot.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define G729_TEST_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-#define G729_TEST_SANITIZED 1
-#endif
-#endif
-
-namespace {
-
-thread_local bool counting = false;
-thread_local long heapCalls = 0;
-
-inline void Count() {
-    if (counting) ++heapCalls;
-}
-
-class CountHeapCalls {
-public:
-    CountHeapCalls() {
-        heapCalls = 0;
-        counting = true;
-    }
-    ~CountHeapCalls() { counting = false; }
-    long Calls() const { return heapCalls; }
-};
-
-}  // namespace
-
-#if defined(__GLIBC__) && !defined(G729_TEST_SANITIZED)
-#define G729_TEST_COUNTS_MALLOC 1
-// glibc's own entry points stay reachable under these names.
-extern "C" void *__libc_malloc(std::size_t);
-extern "C" void *__libc_calloc(std::size_t, std::size_t);
-extern "C" void *__libc_realloc(void *, std::size_t);
-extern "C" void __libc_free(void *);
-extern "C" void *malloc(std::size_t size) {
-    Count();
-    return __libc_malloc(size);
-}
-extern "C" void *calloc(std::size_t count, std::size_t size) {
-    Count();
-    return __libc_calloc(count, size);
-}
-extern "C" void *realloc(void *p, std::size_t size) {
-    Count();
-    return __libc_realloc(p, size);
-}
-extern "C" void free(void *p) { __libc_free(p); }
-namespace {
-void *RawMalloc(std::size_t size) { return __libc_malloc(size); }
-}  // namespace
-#else
-namespace {
-void *RawMalloc(std::size_t size) { return std::malloc(size); }
-}  // namespace
-#endif
-
-// Global operator new, every form that allocates.
-void *operator new(std::size_t size) {
-    Count();
-    if (void *p = RawMalloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void *operator new[](std::size_t size) { return operator new(size); }
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    Count();
-    return RawMalloc(size ? size : 1);
-}
-void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept { return operator new(size, tag); }
-void *operator new(std::size_t size, std::align_val_t alignment) {
-    Count();
-    const std::size_t a = static_cast<std::size_t>(alignment);
-    if (void *p = std::aligned_alloc(a, (size + a - 1) / a * a)) return p;
-    throw std::bad_alloc();
-}
-void *operator new[](std::size_t size, std::align_val_t alignment) { return operator new(size, alignment); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
-void operator delete(void *p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-
 
 namespace {
 
 using namespace g729test;
+using velkorix::test::CountHeapCalls;
 
 std::atomic<long> alignedCalls{0};
 void *CountingAllocate(std::size_t size) {
@@ -130,14 +45,12 @@ TEST(G729Allocation, DecodingAllocatesNothingAfterCreation) {
         ::operator delete(p);
         EXPECT_EQ(probe.Calls(), 1) << "operator new is counted";
     }
-#ifdef G729_TEST_COUNTS_MALLOC
-    {
+    if (velkorix::test::CountsMalloc()) {
         CountHeapCalls probe;
         void *volatile p = std::malloc(16);
         std::free(p);
         EXPECT_EQ(probe.Calls(), 1) << "malloc is counted";
     }
-#endif
 
     alignedCalls = 0;
     G729Decoder *d = G729Decoder_Create();

@@ -49,7 +49,7 @@ private:
 
 // Number of upcoming `new (std::nothrow)` allocations that fail, for tests of
 // creation functions under memory exhaustion. The test binary's replacement
-// of the allocation functions (voice_heap_test.cpp) consumes it.
+// of the allocation functions (heap_counter.cpp) consumes it.
 inline std::atomic<int> failingNothrowAllocations{0};
 inline bool TakeNothrowAllocationFailure() {
     int left = failingNothrowAllocations.load();

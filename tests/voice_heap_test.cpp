@@ -12,122 +12,28 @@
 
 #include "velkorix/codec_slot.h"
 #include "velkorix/qx_voice.h"
-#include "test_support.h"
+#include "heap_counter.h"
 #include "voice_signals.h"
 
 namespace {
 
-// Counting is per thread, so gtest's own bookkeeping on other threads (or
-// outside a watched call) is never counted.
-thread_local bool g_watching = false;
-std::atomic<long> g_heapCalls{0};
-
-inline void Note() {
-    if (g_watching) g_heapCalls.fetch_add(1, std::memory_order_relaxed);
-}
-
-}  // namespace
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VELKORIX_COUNT_MALLOC 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define VELKORIX_COUNT_MALLOC 0
-#endif
-#endif
-#ifndef VELKORIX_COUNT_MALLOC
-#define VELKORIX_COUNT_MALLOC 1
-#endif
-
-#if VELKORIX_COUNT_MALLOC
-extern "C" {
-void *__libc_malloc(std::size_t);
-void *__libc_calloc(std::size_t, std::size_t);
-void *__libc_realloc(void *, std::size_t);
-void *__libc_memalign(std::size_t, std::size_t);
-void __libc_free(void *);
-
-void *malloc(std::size_t size) {
-    Note();
-    return __libc_malloc(size);
-}
-void *calloc(std::size_t count, std::size_t size) {
-    Note();
-    return __libc_calloc(count, size);
-}
-void *realloc(void *block, std::size_t size) {
-    Note();
-    return __libc_realloc(block, size);
-}
-void *aligned_alloc(std::size_t alignment, std::size_t size) {
-    Note();
-    return __libc_memalign(alignment, size);
-}
-int posix_memalign(void **out, std::size_t alignment, std::size_t size) {
-    Note();
-    void *block = __libc_memalign(alignment, size);
-    if (!block) return ENOMEM;
-    *out = block;
-    return 0;
-}
-void free(void *block) { __libc_free(block); }
-}
-#endif
-
-// These operators pair malloc with free by design; some optimisation levels
-// make GCC see a new/free mismatch through the inlined replacements.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void *operator new(std::size_t size) {
-    Note();
-    if (void *block = std::malloc(size ? size : 1)) return block;
-    throw std::bad_alloc();
-}
-void *operator new[](std::size_t size) {
-    Note();
-    if (void *block = std::malloc(size ? size : 1)) return block;
-    throw std::bad_alloc();
-}
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    Note();
-    if (velkorix::test::TakeNothrowAllocationFailure()) return nullptr;
-    return std::malloc(size ? size : 1);
-}
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
-    Note();
-    return std::malloc(size ? size : 1);
-}
-void operator delete(void *block) noexcept { std::free(block); }
-void operator delete[](void *block) noexcept { std::free(block); }
-void operator delete(void *block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void *block, std::size_t) noexcept { std::free(block); }
-void operator delete(void *block, const std::nothrow_t &) noexcept { std::free(block); }
-void operator delete[](void *block, const std::nothrow_t &) noexcept { std::free(block); }
-
-namespace {
-
-// Runs `call` with the counter watching and returns the number of heap calls.
-template <class F>
-long HeapCallsDuring(F &&call) {
-    const long before = g_heapCalls.load();
-    g_watching = true;
-    call();
-    g_watching = false;
-    return g_heapCalls.load() - before;
-}
+using velkorix::test::HeapCallsDuring;
 
 TEST(VoiceHeap, TheCounterSeesAllocations) {
     // The watch itself must work, or the tests below prove nothing.
-    EXPECT_GE(HeapCallsDuring([] { delete new int(1); }), 1);
-    EXPECT_GE(HeapCallsDuring([] { std::vector<char> v(100); }), 1);
-#if VELKORIX_COUNT_MALLOC
-    EXPECT_EQ(HeapCallsDuring([] {
-                  void *volatile p = std::malloc(10);
-                  std::free(p);
+    EXPECT_GE(HeapCallsDuring([] {
+                  int *volatile p = new int(1);
+                  delete p;
               }),
               1);
-#endif
+    EXPECT_GE(HeapCallsDuring([] { std::vector<char> v(100); }), 1);
+    if (velkorix::test::CountsMalloc()) {
+        EXPECT_EQ(HeapCallsDuring([] {
+                      void *volatile p = std::malloc(10);
+                      std::free(p);
+                  }),
+                  1);
+    }
 }
 
 constexpr int16_t kAllTypes[] = {G711_A,      G711_U,      ADPCM_PRED,  G726_16,     G726_24,     G726_32,
