@@ -3,6 +3,21 @@
 # make (the bundled sample and small mixed streams).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Voice frames for the voice target come from the tool itself.
+cli=build/native/velkorix
+if [[ ! -x $cli ]]; then
+  cmake --preset native >/dev/null
+  cmake --build build/native --target velkorix -j"$(nproc)" >/dev/null
+fi
+frames=$(mktemp -d)
+trap 'rm -rf "$frames"' EXIT
+"$cli" decode data/sample-speech.vks -o "$frames/speech.wav" 2>/dev/null
+for codec in g711a g711u-swap adpcm-pred adpcm-first adpcm-bare g726-16 g726-24 g726-32-msb g726-40 adpcm2; do
+  frame=160
+  [[ $codec == adpcm-first ]] && frame=161
+  "$cli" voice encode --codec "$codec" --frame "$frame" "$frames/speech.wav" -o "$frames/$codec.vf" 2>/dev/null
+done
+export VELKORIX_FRAMES_DIR=$frames
 python3 - <<'PY'
 import os, struct, random
 random.seed(20261208)
@@ -35,5 +50,30 @@ write('stream_reader', 'mixed', b''.join(mixed))
 write('stream_reader', 'cut', b''.join(sample[:2]) + sample[2][:50])
 write('g726_stream', 'sample', b''.join(bytes([120]) + r[18:] for r in sample[:6]))
 write('g726_stream', 'odd', bytes([1, 0x88, 2, 0xC6, 0xFA, 0, 5]) + rnd(5))
+
+# Voice scripts: state modes for decoder and encoder (a reset type index),
+# a transcoding selector, then operations. Decode ops carry frames encoded
+# by the tool; encode ops carry a count and samples.
+types = [1, 2, 65, 66, 3, 35, 67, 4, 5, 6, 7, 36, 37, 38, 39, 68]
+codec_type = {'g711a': 1, 'g711u-swap': 66, 'adpcm-pred': 3, 'adpcm-first': 35, 'adpcm-bare': 67,
+              'g726-16': 4, 'g726-24': 5, 'g726-32-msb': 38, 'g726-40': 7, 'adpcm2': 68}
+fdir = os.environ['VELKORIX_FRAMES_DIR']
+for codec, vtype in codec_type.items():
+    blob = open(f'{fdir}/{codec}.vf', 'rb').read()
+    frames, at = [], 0
+    while at + 4 <= len(blob) and len(frames) < 6:
+        n = 4 + 2 * blob[at + 2]; frames.append(blob[at:at + n]); at += n
+    idx = types.index(vtype)
+    script = bytes([idx, idx, 1 + (vtype in (67, 68)) * (2 if vtype == 67 else 3)])
+    for f in frames:
+        op = 1 if vtype in (65, 66, 67, 68) and len(script) % 2 else 0
+        script += bytes([op, f[2]]) + f[0:2] + bytes([f[3]]) + f[4:]
+    pcm = struct.pack('<160h', *[int(3000 * ((i * 37) % 200 - 100) / 100) for i in range(160)])
+    script += bytes([2]) + struct.pack('<H', 160) + pcm
+    write('voice', codec, script)
+
+# G.729: a few frames of deterministic bits, and the all-zero and all-one frames.
+write('g729', 'frames', rnd(400))
+write('g729', 'edges', bytes([40]) + bytes(40) + bytes([0xFF]) * 40)
 PY
 echo "corpora in fuzz/corpus/: $(ls fuzz/corpus | tr '\n' ' ')"

@@ -19,3 +19,13 @@ echo "== concurrency tests under ThreadSanitizer"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j"$jobs" >/dev/null
 TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan
+
+echo "== short fuzz runs of every target"
+scripts/fuzz.sh 15
+
+echo "== Windows module (mingw-w64, 32- and 64-bit) and its tests under wine"
+for preset in win32 win64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs" >/dev/null
+done
+tests/win/run.sh

@@ -15,7 +15,9 @@
 #include "filter/guids.h"
 #include "filter/level_page_resource.h"
 #include "filter/level_property_page.h"
-#include "filter/module_state.h"
+#include "filter/level_page_resources.h"
+#include "filter/module.h"
+#include "stand_in_control.h"
 #include "test_support.h"
 
 namespace {
@@ -89,6 +91,14 @@ struct Filter {
     AudioDecoderFilter *object = nullptr;
 };
 
+// Loads the module as the platform does: DllMain records the instance and
+// the platform identifier (2 selects the wide string loader).
+void LoadModule(DWORD platform) {
+    static char instance;
+    standin::SetVersionInfo(true, platform);
+    DllMain(reinterpret_cast<HINSTANCE>(&instance), DLL_PROCESS_ATTACH, nullptr);
+}
+
 HWND Trackbar(HWND dialog) { return FindWindowExA(dialog, nullptr, kTrackbarClass, nullptr); }
 LONG Position(HWND bar) { return static_cast<LONG>(SendMessageA(bar, TBM_GETPOS, 0, 0)); }
 
@@ -97,7 +107,7 @@ std::wstring Text(const OLECHAR *s) { return s ? std::wstring(s) : std::wstring(
 class LevelPageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetModulePlatformId(2);
+        LoadModule(2);
         NewPage();
         frame = CreateWindowExA(0, "STATIC", "frame", WS_VISIBLE, 10, 20, 400, 300, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(frame, nullptr);
@@ -582,7 +592,7 @@ TEST_F(LevelPageTest, PageInfo) {
     EXPECT_EQ(page->GetPageInfo(nullptr), E_POINTER);
     const std::size_t windows = portable::LiveWindowCount();
     for (DWORD platform : {2u, 1u}) {  // the wide loader and the ANSI one
-        SetModulePlatformId(platform);
+        LoadModule(platform);
         PROPPAGEINFO info{};
         ASSERT_EQ(page->GetPageInfo(&info), S_OK);
         EXPECT_EQ(info.cb, sizeof(PROPPAGEINFO));
@@ -596,7 +606,7 @@ TEST_F(LevelPageTest, PageInfo) {
         CoTaskMemFree(info.pszTitle);
         EXPECT_EQ(portable::LiveWindowCount(), windows);  // the measured dialog is gone
     }
-    SetModulePlatformId(2);
+    LoadModule(2);
 }
 
 TEST_F(LevelPageTest, PageInfoWithoutResourcesAndWithALongTitle) {
@@ -614,12 +624,12 @@ TEST_F(LevelPageTest, PageInfoWithoutResourcesAndWithALongTitle) {
 
     portable::RegisterString(ModuleInstance(), IDS_LEVEL_PAGE_TITLE, std::wstring(300, L'x'));
     for (DWORD platform : {2u, 1u}) {
-        SetModulePlatformId(platform);
+        LoadModule(platform);
         ASSERT_EQ(page->GetPageInfo(&info), S_OK);
         EXPECT_EQ(Text(info.pszTitle), std::wstring(255, L'x'));
         CoTaskMemFree(info.pszTitle);
     }
-    SetModulePlatformId(2);
+    LoadModule(2);
     portable::RegisterDialogTemplate(ModuleInstance(), IDD_LEVEL_PAGE, savedDialog);
     portable::RegisterString(ModuleInstance(), IDS_LEVEL_PAGE_TITLE, savedTitle);
 }
@@ -676,6 +686,8 @@ TEST_F(LevelPageTest, FinalReleaseAfterApplyKeepsTheLevel) {
 // The template leaves the trackbar's pixel box (62, 35, 39 x 100) free and
 // holds it whole, at the default font and at other plausible base units.
 TEST(LevelPageTemplate, TrackbarPlaceIsFreeAtEveryPlausibleFont) {
+    LoadModule(2);
+    EnsureLevelPageResources();
     portable::DialogTemplate t;
     ASSERT_TRUE(portable::FindDialogTemplate(ModuleInstance(), IDD_LEVEL_PAGE, &t));
     EXPECT_NE(t.style & DS_CONTROL, 0u);

@@ -3,7 +3,8 @@
 #include <new>
 
 #include "filter/guids.h"
-#include "filter/module_state.h"
+#include "filter/level_page_resources.h"
+#include "filter/module.h"
 
 #if defined(_WIN32)
 #include <commctrl.h>
@@ -22,6 +23,7 @@ UnknownBase *LevelPropertyPage::Create(IUnknown *outer, HRESULT *result) {
         return nullptr;
     }
     InitCommonControls();
+    EnsureLevelPageResources();
     return page;
 }
 

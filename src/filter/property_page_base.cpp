@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "filter/guids.h"
-#include "filter/module_state.h"
+#include "filter/module.h"
 
 namespace velkorix {
 
@@ -70,7 +70,7 @@ HRESULT STDMETHODCALLTYPE PropertyPageBase::GetPageInfo(PROPPAGEINFO *info) {
 
     // The title, empty when the string resource is absent.
     WCHAR title[kPageTitleCapacity] = {};
-    if (ModulePlatformId() == 2) {
+    if (PlatformId() == 2) {
         LoadStringW(module, static_cast<UINT>(titleId), title, kPageTitleCapacity);
     } else {
         char ansi[kPageTitleCapacity] = {};

@@ -65,12 +65,15 @@ inline int Quantize(const Estimate &e, int x) {
 // reconstructed sample before limiting.
 int32_t Update(Adpcm2State &s, const Estimate &e, int code) {
     const int y = e.y;
-    const bool large = code == 1 || code == 2;
     const bool negative = code >= 2;
 
     // Inverse quantizer.
-    const int dql = S16((y >> 2) + (large ? 365 : 116));
-    int dq = (((dql & 127) + 128) * 128) >> (14 - (dql >> 7));
+    const int dql = S16((y >> 2) + kDqln[code]);
+    // Every state the coder reaches keeps dql within 252..1645 (a shift of 2
+    // to 13); a damaged state can put it anywhere, so the shift is held to
+    // the range where it is defined.
+    const int shift = 14 - (dql >> 7);
+    int dq = shift < 0 ? 32767 : shift > 30 ? 0 : (((dql & 127) + 128) * 128) >> shift;
     if (negative) dq = -dq;
 
     // Transition, on the previous YL.

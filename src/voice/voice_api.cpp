@@ -91,10 +91,39 @@ AdpcmState LoadAdpcm(const VoiceState *state) {
     return codec;
 }
 
+inline int32_t SignExtend16(int32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(v)); }
+
 // The G.726 state as stored; the code width always follows the type word.
+// Every field is held to the width G.726 gives it, which leaves a state made
+// by the coder as it is and keeps a damaged or foreign block from driving the
+// arithmetic out of range.
 G726State LoadG726(const VoiceState *state, int type) {
     G726State codec = Load<G726State>(state);
     codec.codeWidth = G726CodeWidth(type);
+    codec.A1 = SignExtend16(codec.A1);
+    codec.A2 = SignExtend16(codec.A2);
+    for (int32_t &b : codec.B) b = SignExtend16(b);
+    codec.AP &= 1023;
+    codec.DML &= 16383;
+    codec.DMS &= 4095;
+    for (int32_t &dq : codec.DQ) dq &= 2047;
+    codec.SR1 &= 2047;
+    codec.SR2 &= 2047;
+    codec.PK1 &= 1;
+    codec.PK2 &= 1;
+    codec.TD &= 1;
+    codec.YL &= 524287;
+    codec.YU = codec.YU < 544 ? 544 : codec.YU > 5120 ? 5120 : codec.YU;
+    return codec;
+}
+
+// The 2-bit ADPCM state as stored, with its scale factors inside the range
+// their adaptation keeps them in.
+Adpcm2State LoadAdpcm2(const VoiceState *state) {
+    Adpcm2State codec = Load<Adpcm2State>(state);
+    codec.YU = codec.YU < 544 ? 544 : codec.YU > 5120 ? 5120 : codec.YU;
+    codec.YL = codec.YL < 34816 ? 34816 : codec.YL > 327680 ? 327680 : codec.YL;
+    codec.AP = codec.AP < 0 ? 0 : codec.AP > 512 ? 512 : codec.AP;
     return codec;
 }
 
@@ -192,7 +221,7 @@ int32_t QX_VOICE_EncodeFrame(VoiceState *state, const int16_t *pcm, VoiceFrame *
             break;
         }
         case Family::Adpcm2: {
-            Adpcm2State codec = Load<Adpcm2State>(state);
+            Adpcm2State codec = LoadAdpcm2(state);
             length = Adpcm2EncodeFrame(codec, pcm, count, buffer);
             Store(state, codec);
             break;
@@ -236,7 +265,7 @@ int32_t QX_VOICE_DecodeFrame(VoiceState *state, VoiceFrame *frame, int16_t *pcm,
             break;
         }
         case Family::Adpcm2: {
-            Adpcm2State codec = Load<Adpcm2State>(state);
+            Adpcm2State codec = LoadAdpcm2(state);
             Adpcm2DecodePayload(codec, payload, length, pcm);
             Store(state, codec);
             break;

@@ -11,9 +11,6 @@
 
 #include "ui.h"
 
-typedef WCHAR OLECHAR;
-typedef OLECHAR *LPOLESTR;
-typedef const OLECHAR *LPCOLESTR;
 typedef DWORD LCID;
 
 // Status flags a page reports to its site.

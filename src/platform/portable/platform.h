@@ -165,4 +165,7 @@ protected:
 
 // Stream identifier of ordinary media samples.
 #define AM_STREAM_MEDIA 0
+
+// Module-level services: registry, COM run-time, filter mapper and friends.
+#include "win_api.h"
 #include "ole.h"  // user interface and the OLE property-page interfaces

@@ -524,15 +524,6 @@ int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size) {
     return n;
 }
 
-int MultiByteToWideChar(UINT, DWORD, LPCSTR source, int sourceLength, LPWSTR target, int targetLength) {
-    if (!source || sourceLength == 0 || targetLength < 0) return 0;
-    const int n = sourceLength < 0 ? static_cast<int>(std::strlen(source)) + 1 : sourceLength;
-    if (targetLength == 0) return n;
-    if (!target || targetLength < n) return 0;
-    for (int i = 0; i < n; ++i) target[i] = static_cast<unsigned char>(source[i]);
-    return n;
-}
-
 void InitCommonControls() { GetState().commonControls = true; }
 
 namespace velkorix::portable {

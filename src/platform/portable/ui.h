@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-typedef unsigned int UINT;
-typedef uint16_t WORD;
+// Basic names (UINT, WORD, WCHAR, the string pointers, HINSTANCE, WINAPI,
+// CP_ACP, MultiByteToWideChar) come from win_api.h.
 typedef intptr_t INT_PTR;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t UINT_PTR;
@@ -27,23 +27,11 @@ typedef uintptr_t ULONG_PTR;
 typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
-typedef char CHAR;
-typedef char *LPSTR;
-typedef const char *LPCSTR;
-// Wide characters are wchar_t, as in the platform headers (32 bits on Linux;
-// no code depends on the width).
-typedef wchar_t WCHAR;
-typedef WCHAR *LPWSTR;
-typedef const WCHAR *LPCWSTR;
-typedef void *LPVOID;
 
 typedef struct HWND__ *HWND;
-typedef struct HINSTANCE__ *HINSTANCE;
-typedef HINSTANCE HMODULE;
 typedef struct HMENU__ *HMENU;
 
 #define CALLBACK
-#define WINAPI
 
 struct RECT {
     LONG left;
@@ -143,9 +131,6 @@ typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 // Button notification.
 #define BN_CLICKED 0
 
-// Code page of the ANSI functions.
-#define CP_ACP 0
-
 // The trackbar control.
 #define TRACKBAR_CLASSA "msctls_trackbar32"
 #define TBS_AUTOTICKS 0x0001u
@@ -212,8 +197,6 @@ BOOL GetClientRect(HWND window, LPRECT rect);
 BOOL MapDialogRect(HWND dialog, LPRECT rect);
 int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size);
-// The ANSI code page of the stand-in is ISO 8859-1.
-int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength, LPWSTR target, int targetLength);
 // Registers the common controls' window classes (the trackbar among them).
 void InitCommonControls();
 
