@@ -7,7 +7,7 @@ add_compile_definitions(NOMINMAX)
 
 # Link everything statically: the module needs only Windows system DLLs.
 set(VELKORIX_STATIC_LINK -static -static-libgcc -static-libstdc++)
-set(VELKORIX_WINDOWS_LIBS ole32 oleaut32 uuid strmiids advapi32 user32)
+set(VELKORIX_WINDOWS_LIBS ole32 oleaut32 uuid strmiids advapi32 user32 comctl32)
 
 # Filter host on the real platform.
 file(GLOB VELKORIX_FILTER_SOURCES CONFIGURE_DEPENDS
@@ -33,6 +33,7 @@ set(VELKORIX_EXPORT_LIST "${VELKORIX_EXPORTS}" CACHE INTERNAL "Names Velkorix.ax
 
 add_library(Velkorix SHARED
   ${CMAKE_SOURCE_DIR}/src/platform/win32/velkorix.rc
+  ${CMAKE_SOURCE_DIR}/src/filter/level_page.rc
   ${CMAKE_BINARY_DIR}/Velkorix.def)
 set_target_properties(Velkorix PROPERTIES PREFIX "" SUFFIX ".ax" OUTPUT_NAME "Velkorix")
 # The module's code comes from the filter library as a whole: the exports are

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "test_support.h"
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define VELKORIX_TEST_SANITIZED 1
 #elif defined(__has_feature)
@@ -63,6 +65,7 @@ void *operator new(std::size_t size) {
 void *operator new[](std::size_t size) { return operator new(size); }
 void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
     Count();
+    if (velkorix::test::TakeNothrowAllocationFailure()) return nullptr;
     return RawMalloc(size ? size : 1);
 }
 void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept { return operator new(size, tag); }

@@ -200,12 +200,21 @@ TEST_F(ModuleFactoryTest, CreateInstanceHonoursTheCreationFunctionsResult) {
     factory->Release();
 }
 
-TEST_F(ModuleFactoryTest, PropertyPageClassHasAFactoryButNoInstanceYet) {
+TEST_F(ModuleFactoryTest, PropertyPageClassCreatesTheLevelPage) {
     IClassFactory *factory = Factory(kClsidLevelPropertyPage);
     ASSERT_NE(factory, nullptr);
     void *object = kUntouched;
-    EXPECT_EQ(factory->CreateInstance(nullptr, kIidUnknown, &object), E_NOTIMPL);
-    EXPECT_EQ(object, nullptr);
+    ASSERT_EQ(factory->CreateInstance(nullptr, kIidPropertyPage, &object), S_OK);
+    auto *page = static_cast<IPropertyPage *>(object);
+    EXPECT_EQ(page->IsPageDirty(), S_FALSE);
+    EXPECT_EQ(page->Release(), 0u);
+    // Aggregated, the page hands its inner unknown to the outer object.
+    Outer outer;
+    EXPECT_EQ(factory->CreateInstance(&outer, kIidPropertyPage, &object), E_NOINTERFACE);
+    ASSERT_EQ(factory->CreateInstance(&outer, kIidUnknown, &object), S_OK);
+    auto *inner = static_cast<IUnknown *>(object);
+    EXPECT_NE(inner, static_cast<IUnknown *>(&outer));
+    EXPECT_EQ(inner->Release(), 0u);
     factory->Release();
 }
 

@@ -1,6 +1,7 @@
 // Helpers shared by the tests.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -47,6 +48,17 @@ private:
     DebugSink previous_ = nullptr;
     void *previousContext_ = nullptr;
 };
+
+// Number of upcoming `new (std::nothrow)` allocations that fail, for tests of
+// creation functions under memory exhaustion. The test binary's replacement
+// of the allocation functions (heap_counter.cpp) consumes it.
+inline std::atomic<int> failingNothrowAllocations{0};
+inline bool TakeNothrowAllocationFailure() {
+    int left = failingNothrowAllocations.load();
+    while (left > 0)
+        if (failingNothrowAllocations.compare_exchange_weak(left, left - 1)) return true;
+    return false;
+}
 
 // The directory of the shared reference data, or empty when it is absent.
 inline std::string SharedDir() {

@@ -103,6 +103,7 @@ UnknownBase *AudioDecoderFilter::Create(IUnknown *outer, HRESULT *result) {
 HRESULT STDMETHODCALLTYPE AudioDecoderFilter::NonDelegatingQueryInterface(REFIID iid, void **object) {
     if (!object) return E_POINTER;
     if (iid == kIidLevelAdjust) return GetInterface(static_cast<ILevelAdjust *>(this), object);
+    if (iid == kIidSpecifyPropertyPages) return GetInterface(static_cast<ISpecifyPropertyPages *>(this), object);
     return TransformFilterBase::NonDelegatingQueryInterface(iid, object);
 }
 
@@ -230,6 +231,15 @@ HRESULT STDMETHODCALLTYPE AudioDecoderFilter::ResetLevel() {
     EnterCriticalSection(&levelLock);
     level = defaultLevel;
     LeaveCriticalSection(&levelLock);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE AudioDecoderFilter::GetPages(CAUUID *pages) {
+    if (!pages) return E_POINTER;
+    pages->cElems = 1;
+    pages->pElems = static_cast<GUID *>(CoTaskMemAlloc(sizeof(GUID)));
+    if (!pages->pElems) return E_OUTOFMEMORY;
+    pages->pElems[0] = kClsidLevelPropertyPage;
     return S_OK;
 }
 

@@ -23,7 +23,7 @@ inline constexpr LONG kOutputBufferSize = 100000;
 // format, or decoded output beyond the output buffer).
 inline constexpr char kTruncatedSampleMessage[] = "audio sample truncated!\n";
 
-class AudioDecoderFilter : public TransformFilterBase, public ILevelAdjust {
+class AudioDecoderFilter : public TransformFilterBase, public ILevelAdjust, public ISpecifyPropertyPages {
 public:
     // Creation function of the class table: stores E_OUTOFMEMORY in `result`
     // (when given) and returns null when the filter cannot be allocated.
@@ -44,6 +44,9 @@ public:
     HRESULT STDMETHODCALLTYPE GetLevel(signed char *level) override;
     HRESULT STDMETHODCALLTYPE SetLevel(LONG level, LONG reserved) override;
     HRESULT STDMETHODCALLTYPE ResetLevel() override;
+
+    // ISpecifyPropertyPages: the level page. The caller frees the array.
+    HRESULT STDMETHODCALLTYPE GetPages(CAUUID *pages) override;
 
     const CodecContext &Context() const { return context_; }
 

@@ -5,16 +5,10 @@
 
 #include "filter/audio_decoder_filter.h"
 #include "filter/guids.h"
+#include "filter/level_property_page.h"
 
 namespace velkorix {
 namespace {
-
-// The level property page is not part of the module yet: its creation
-// function reports that the class cannot be instantiated.
-UnknownBase *CreateLevelPropertyPage(IUnknown *, HRESULT *result) {
-    if (result) *result = E_NOTIMPL;
-    return nullptr;
-}
 
 // Any subtype of the audio major type, on both pins.
 const PinTypeRecord kAudioPinTypes[] = {{&kMediaTypeAudio, &kNullGuid}};
@@ -33,7 +27,7 @@ const FilterSetupRecord kDecoderSetup = {kClsidVelkorixDecoder, L"Velkorix Decod
 
 const ServerClassEntry ServerClassTable[ServerClassCount] = {
     {L"Velkorix Decoder", kClsidVelkorixDecoder, &AudioDecoderFilter::Create, nullptr, &kDecoderSetup},
-    {L"Video Contrast Property Page", kClsidLevelPropertyPage, &CreateLevelPropertyPage, nullptr, nullptr},
+    {L"Video Contrast Property Page", kClsidLevelPropertyPage, &LevelPropertyPage::Create, nullptr, nullptr},
 };
 
 volatile LONG serverLockCount = 0;

@@ -112,7 +112,8 @@ G726State LoadG726(const VoiceState *state, int type) {
     codec.PK1 &= 1;
     codec.PK2 &= 1;
     codec.TD &= 1;
-    codec.YL &= 524287;
+    // Adaptation keeps YL between 64 times the lowest and the highest YU.
+    codec.YL = codec.YL < 34816 ? 34816 : codec.YL > 327680 ? 327680 : codec.YL;
     codec.YU = codec.YU < 544 ? 544 : codec.YU > 5120 ? 5120 : codec.YU;
     return codec;
 }

@@ -210,6 +210,19 @@ wine_tests() {
     fail "win$bits: QX_VOICE_ functions through GetProcAddress: results, frames and samples of every codec type as the native library's"
   fi
 
+  # The property page needs a display: a private X server for this program
+  # alone, with the wine session restarted around it so that no window of it
+  # outlives that server.
+  if command -v xvfb-run >/dev/null; then
+    local shot=$work/level_page-win$bits.png
+    timeout 30 "$wineserver" -k >/dev/null 2>&1; timeout 30 "$wineserver" -w >/dev/null 2>&1
+    run xvfb-run "$logs/level-page.log" -a "$loader" "$bin/level_page_test.exe" "$module" "$(windows_path "$shot")"
+    check $? "win$bits: level page through COM, in its own frame and in OleCreatePropertyFrame (trackbar, keyboard, Reset, Apply, write-back), level step in a running graph; screenshots $shot and ${shot%.png}-frame.png"
+    timeout 30 "$wineserver" -k >/dev/null 2>&1; timeout 30 "$wineserver" -w >/dev/null 2>&1
+  else
+    skip "win$bits: level page in a real window: xvfb-run is not installed"
+  fi
+
   run "$loader" "$logs/unregister1.log" "$regsvr32" /u /s "$module" &&
     run "$loader" "$logs/unregister2.log" "$regsvr32" /u /s "$module"
   check $? "win$bits: regsvr32 /u succeeds twice"

@@ -168,3 +168,4 @@ protected:
 
 // Module-level services: registry, COM run-time, filter mapper and friends.
 #include "win_api.h"
+#include "ole.h"  // user interface and the OLE property-page interfaces
