@@ -2,6 +2,8 @@
 // statuses and argument helpers.
 #pragma once
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,18 @@ const std::vector<Command> &Commands();
 
 // Prints "velkorix: <message>" to standard error.
 void Error(const std::string &message);
+
+// An input opened for binary reading; standard input ("-") is never closed.
+struct InputCloser {
+    void operator()(std::FILE *file) const {
+        if (file && file != stdin) std::fclose(file);
+    }
+};
+using InputFile = std::unique_ptr<std::FILE, InputCloser>;
+
+// Opens `path` ("-" for standard input). On failure prints why (a directory,
+// a missing or unreadable file) and returns null.
+InputFile OpenInput(const std::string &path);
 
 // Parses a whole decimal integer within [min, max].
 bool ParseInt(const std::string &text, long long min, long long max, long long *value);

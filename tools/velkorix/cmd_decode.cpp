@@ -115,25 +115,9 @@ int RunDecode(const std::vector<std::string> &args) {
         return kExitUsage;
     }
 
-    std::FILE *in = stdin;
-    if (input != "-") {
-        struct stat info;
-        if (stat(input.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-            Error("cannot read '" + input + "': it is a directory");
-            return kExitFailure;
-        }
-        in = std::fopen(input.c_str(), "rb");
-        if (!in) {
-            Error("cannot read '" + input + "': " + std::strerror(errno));
-            return kExitFailure;
-        }
-    }
-    struct Closer {
-        std::FILE *f;
-        ~Closer() {
-            if (f && f != stdin) std::fclose(f);
-        }
-    } closer{in};
+    const InputFile inputFile = OpenInput(input);
+    if (!inputFile) return kExitFailure;
+    std::FILE *in = inputFile.get();
 
     DebugCounts counts;
     counts.verbose = verbose;

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,18 @@ CommandRegistration::CommandRegistration(const Command &command) { Table().push_
 const std::vector<Command> &Commands() { return Table(); }
 
 void Error(const std::string &message) { std::fprintf(stderr, "velkorix: %s\n", message.c_str()); }
+
+InputFile OpenInput(const std::string &path) {
+    if (path == "-") return InputFile(stdin);
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        Error("cannot read '" + path + "': it is a directory");
+        return nullptr;
+    }
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) Error("cannot read '" + path + "': " + std::strerror(errno));
+    return InputFile(file);
+}
 
 bool ParseInt(const std::string &text, long long min, long long max, long long *value) {
     if (text.empty()) return false;
