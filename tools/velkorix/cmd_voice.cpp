@@ -278,34 +278,6 @@ bool ParseOptions(const std::vector<std::string> &args, const char *command, boo
 }
 
 // An input file ("-" for standard input), closed at the end of its scope.
-class InputFile {
-public:
-    ~InputFile() {
-        if (file_ && file_ != stdin) std::fclose(file_);
-    }
-    bool Open(const std::string &path, std::string *error) {
-        if (path == "-") {
-            file_ = stdin;
-            return true;
-        }
-        struct stat info;
-        if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-            *error = "cannot read '" + path + "': it is a directory";
-            return false;
-        }
-        file_ = std::fopen(path.c_str(), "rb");
-        if (!file_) {
-            *error = "cannot read '" + path + "': " + std::strerror(errno);
-            return false;
-        }
-        return true;
-    }
-    std::FILE *Get() const { return file_; }
-
-private:
-    std::FILE *file_ = nullptr;
-};
-
 std::string Where(const std::string &path) { return path == "-" ? "standard output" : path; }
 
 int RunEncode(const std::vector<std::string> &args) {
@@ -410,12 +382,9 @@ int RunDecode(const std::vector<std::string> &args) {
         return kExitUsage;
     }
     std::string error;
-    InputFile in;
-    if (!in.Open(options.input, &error)) {
-        Error(error);
-        return kExitFailure;
-    }
-    VoiceFrameReader reader(in.Get());
+    const InputFile in = OpenInput(options.input);
+    if (!in) return kExitFailure;
+    VoiceFrameReader reader(in.get());
     alignas(4) uint8_t frame[kVoiceFrameBufferBytes];
     std::size_t size = 0;
     VoiceFrameReader::Status status = reader.Next(frame, &size);
@@ -485,12 +454,9 @@ int RunTranscode(const std::vector<std::string> &args) {
         return kExitUsage;
     }
     std::string error;
-    InputFile in;
-    if (!in.Open(options.input, &error)) {
-        Error(error);
-        return kExitFailure;
-    }
-    VoiceFrameReader reader(in.Get());
+    const InputFile in = OpenInput(options.input);
+    if (!in) return kExitFailure;
+    VoiceFrameReader reader(in.get());
     alignas(4) uint8_t frame[kVoiceFrameBufferBytes];
     std::size_t size = 0;
     VoiceFrameReader::Status status = reader.Next(frame, &size);
