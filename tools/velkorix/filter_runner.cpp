@@ -80,8 +80,7 @@ HRESULT FilterRunner::Feed(const uint8_t *record, std::size_t size) {
     if (input_) {
         // Reuse the sample unless the filter or a downstream pin kept a
         // reference to it; then leave it to them and wrap a new one.
-        input_->AddRef();
-        if (input_->Release() == 1) {
+        if (input_->Unshared()) {
             input_->Rewrap(data, length);
         } else {
             input_->Release();

@@ -30,8 +30,10 @@ void MediaSample::ResetProperties() {
     actualLength_ = 0;
     timeValid_ = stopValid_ = mediaTimeValid_ = false;
     syncPoint_ = preroll_ = discontinuity_ = false;
-    DeleteMediaType(mediaType_);
-    mediaType_ = nullptr;
+    if (mediaType_) {
+        DeleteMediaType(mediaType_);
+        mediaType_ = nullptr;
+    }
     streamId_ = AM_STREAM_MEDIA;
 }
 
@@ -175,7 +177,16 @@ ULONG STDMETHODCALLTYPE MemAllocator::AddRef() { return static_cast<ULONG>(Inter
 
 ULONG STDMETHODCALLTYPE MemAllocator::Release() {
     const LONG count = InterlockedDecrement(&references_);
-    if (count == 0) delete this;
+    if (count == 0) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (outstanding_ > 0) {
+                orphaned_ = true;  // the last sample to come back deletes it
+                return 0;
+            }
+        }
+        delete this;
+    }
     return static_cast<ULONG>(count);
 }
 
@@ -227,28 +238,34 @@ HRESULT STDMETHODCALLTYPE MemAllocator::GetBuffer(IMediaSample **sample, REFEREN
     if (!sample) return E_POINTER;
     *sample = nullptr;
     std::unique_lock<std::mutex> lock(mutex_);
-    available_.wait(lock, [&] { return !committed_ || !free_.empty(); });
+    if (committed_ && free_.empty()) {
+        ++waiting_;
+        available_.wait(lock, [&] { return !committed_ || !free_.empty(); });
+        --waiting_;
+    }
     if (!committed_) return VFW_E_NOT_COMMITTED;
     MediaSample *s = free_.back();
     free_.pop_back();
     ++outstanding_;
+    lock.unlock();
     s->ResetProperties();
     s->references_ = 1;
     *sample = s;
-    AddRef();  // an outstanding sample keeps its allocator alive
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE MemAllocator::ReleaseBuffer(IMediaSample *sample) {
     auto *s = static_cast<MediaSample *>(sample);
+    bool last = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         --outstanding_;
         free_.push_back(s);
-        if (!committed_ && outstanding_ == 0) FreeBuffers();
-        available_.notify_one();
+        last = orphaned_ && outstanding_ == 0;
+        if (!last && !committed_ && outstanding_ == 0) FreeBuffers();
+        if (waiting_ > 0) available_.notify_one();
     }
-    Release();
+    if (last) delete this;
     return S_OK;
 }
 

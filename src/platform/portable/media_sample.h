@@ -50,6 +50,10 @@ public:
     // Whether a time stamp pair is set (start and stop).
     bool HasTime() const { return timeValid_ && stopValid_; }
 
+    // Whether the caller's reference is the only one (nobody else holds the
+    // sample, so it may be rewrapped). Meaningful only to a holder.
+    bool Unshared() const { return __atomic_load_n(&references_, __ATOMIC_ACQUIRE) == 1; }
+
 private:
     friend class MemAllocator;
     MediaSample(MemAllocator *owner, BYTE *data, LONG size);
@@ -100,6 +104,12 @@ private:
     std::vector<BYTE *> blocks_;
     std::vector<MediaSample *> free_;
     LONG outstanding_ = 0;
+    int waiting_ = 0;  // callers blocked in GetBuffer
+    // Set by the final release while samples are still out: the allocator
+    // then deletes itself when the last one comes back. (Outstanding samples
+    // keep it alive this way instead of one reference each, which would cost
+    // two interlocked operations per sample.)
+    bool orphaned_ = false;
 };
 
 }  // namespace velkorix

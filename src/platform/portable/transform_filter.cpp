@@ -1,5 +1,7 @@
 #include "transform_filter.h"
 
+#include <typeinfo>
+
 #include "platform/media_type.h"
 
 namespace velkorix {
@@ -162,8 +164,10 @@ HRESULT TransformFilterBase::Receive(IMediaSample *sample) {
     }
 
     // Samples of another stream than the media stream pass through untouched.
-    auto *portable = dynamic_cast<MediaSample *>(sample);
-    if (portable && portable->StreamId() != AM_STREAM_MEDIA) return downstream_->Receive(sample);
+    // (Only this platform's own samples carry a stream id; the type test is
+    // a comparison of type records where a dynamic_cast walks the hierarchy.)
+    if (typeid(*sample) == typeid(MediaSample) && static_cast<MediaSample *>(sample)->StreamId() != AM_STREAM_MEDIA)
+        return downstream_->Receive(sample);
 
     IMediaSample *output = nullptr;
     HRESULT hr = InitializeOutputSample(sample, &output);
