@@ -2,6 +2,7 @@
 // the per-sample decode and level steps, and the codec context's life.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -291,6 +292,9 @@ TEST_F(FilterTest, MediaTypeCheckResetsTheContext) {
     EXPECT_EQ(filter->QueryAcceptInput(&t), E_FAIL);  // even a refused type resets
     EXPECT_EQ(filter->Context().Slot().instance, nullptr);
     EXPECT_EQ(filter->Context().CurrentType(), -1);
+    // A reset slot is all zeros, its staging buffer included.
+    const auto *bytes = reinterpret_cast<const uint8_t *>(&filter->Context().Slot());
+    EXPECT_TRUE(std::all_of(bytes, bytes + sizeof(CodecSlot), [](uint8_t b) { return b == 0; }));
     // Stop and run keep the decoder.
     ASSERT_EQ(Feed(Record(0, Noise(120, 13))), S_OK);
     const void *decoder = filter->Context().Slot().instance;
@@ -354,6 +358,52 @@ TEST_F(FilterTest, BoundsOfDamagedSamples) {
     ASSERT_EQ(sink.samples[0].data.size(), 100000u);
     EXPECT_EQ(sink.samples[0].data, DirectG726({{big.begin(), big.begin() + 18750}}));
     EXPECT_EQ(capture.Count(kTruncatedSampleMessage), 5);
+}
+
+// Only the bytes a decoder writes are left to it; every other reported byte is
+// silence, even though the one output buffer still holds the previous
+// sample's output. Each damaged or short record must come out of a filter
+// whose buffer is full of earlier audio exactly as out of a fresh filter.
+TEST_F(FilterTest, EarlierOutputNeverShowsThroughAShortDecode) {
+    Connect();
+    struct Case {
+        uint8_t format;
+        std::size_t present;
+        int32_t declared;
+    } cases[] = {
+        {0, 120, 120}, {0, 61, 120}, {0, 1, 1},   {0, 2, 2},     {0, 4, 4},    {0, 0, 30},  {0, 30, -5},
+        {1, 160, 160}, {1, 100, 160}, {2, 7, 7},  {2, 0, 50},    {1, 20, -1},  {3, 40, 40}, {3, 25, 40},
+        {3, 9, 40},    {3, 0, 0},     {3, 39, 0}, {6, 164, 164}, {6, 100, 164}, {6, 0, 0},  {6, 3000, 3000},
+        {4, 30, 30},   {5, 9, 9},     {200, 12, 12}, {0, 19002, 19002}, {1, 60000, 60000},
+    };
+    // Earlier audio in the buffer: G.711 codes never decode to 0.
+    const auto dirty = Record(1, Noise(50000, 40));
+    for (const auto &c : cases) {
+        const auto record = Record(c.format, Noise(c.present, 41 + c.format), c.declared);
+
+        sink.samples.clear();
+        ASSERT_EQ(Feed(dirty), S_OK);
+        filter->QueryAcceptInput(filter->InputConnectionType());  // fresh decoders for the record
+        ASSERT_EQ(Feed(record), S_OK);
+        ASSERT_EQ(sink.samples.size(), 2u);
+        const std::vector<uint8_t> afterDirty = sink.samples[1].data;
+
+        HRESULT hr = S_OK;
+        auto *fresh = static_cast<AudioDecoderFilter *>(AudioDecoderFilter::Create(nullptr, &hr));
+        fresh->NonDelegatingAddRef();
+        CollectingPin freshSink;
+        AM_MEDIA_TYPE t = WaveType(format);
+        ASSERT_EQ(fresh->ConnectInput(&t), S_OK);
+        ASSERT_EQ(fresh->ConnectOutput(&freshSink), S_OK);
+        fresh->Run();
+        MediaSample *sample = MediaSample::Wrap(const_cast<BYTE *>(record.data()), static_cast<LONG>(record.size()));
+        fresh->Receive(sample);
+        sample->Release();
+        ASSERT_EQ(freshSink.samples.size(), 1u);
+        EXPECT_EQ(afterDirty, freshSink.samples[0].data)
+            << "format " << int(c.format) << ", " << c.present << " bytes present, " << c.declared << " declared";
+        fresh->NonDelegatingRelease();
+    }
 }
 
 TEST_F(FilterTest, ShortG729PayloadIsReportedAndBounded) {

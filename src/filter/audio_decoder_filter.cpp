@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/cpu_features.h"
 #include "filter/guids.h"
 #include "platform/media_type.h"
 
@@ -15,29 +16,66 @@ int32_t ReadLe32(const BYTE *p) {
                                 static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
 }
 
-// How much of a payload a decoder may take so that it reads only bytes that
-// are present and writes only inside the output buffer. Returns -1 when the
-// format's decoder cannot run within `capacity` at all.
-int32_t UsablePayload(uint8_t format, int32_t present, LONG capacity) {
+// What becomes of one payload: the output bytes reported (the length rule,
+// bounded by the output buffer), how much of the payload the decoder may take
+// so that it reads only bytes that are present and writes only inside the
+// output buffer (-1: the decoder cannot run within the buffer at all), and how
+// many output bytes the decoder then writes. One switch on the format, as
+// this runs for every sample.
+struct PayloadPlan {
+    LONG reported = 0;
+    int32_t usable = 0;
+    int64_t decodedBytes = 0;
+    bool truncated = false;  // the payload cannot be taken as declared
+};
+
+LONG Bounded(int64_t bytes, LONG capacity) { return static_cast<LONG>(std::clamp<int64_t>(bytes, 0, capacity)); }
+
+PayloadPlan Plan(uint8_t format, int32_t length, int32_t available, LONG capacity) {
+    PayloadPlan plan;
+    const int32_t present = std::clamp(length, 0, available);
+    const bool cut = length < 0 || length > available;
     switch (format) {
-        case 0: {
-            // Whole 3-byte groups of 8 samples that fit the buffer.
-            const int32_t groups = capacity / 16;
-            return std::min(present, groups * 3);
-        }
+        case 0:
+            plan.reported = Bounded(OutputLengthRule(0, length), capacity);
+            // Whole 3-byte groups of 8 samples that fit the buffer; a partial
+            // last group gives its whole codes.
+            plan.usable = std::min(present, static_cast<int32_t>(capacity / 16 * 3));
+            plan.decodedBytes = 2 * (8 * static_cast<int64_t>(plan.usable) / 3);
+            plan.truncated = cut || plan.usable != present;
+            break;
         case 1:
-        case 2: return std::min(present, static_cast<int32_t>(capacity / 2));
+        case 2:
+            plan.reported = Bounded(OutputLengthRule(format, length), capacity);
+            plan.usable = std::min(present, static_cast<int32_t>(capacity / 2));
+            plan.decodedBytes = 2 * static_cast<int64_t>(plan.usable);
+            plan.truncated = cut || plan.usable != present;
+            break;
         case 3: {
-            // Whole 10-byte frames of 80 samples, at most four per sample.
-            const int32_t frames = std::min({present / 10, static_cast<int32_t>(capacity / 160), 4});
-            return frames * 10;
+            // The length field is not used: four 10-byte frames of 80 samples
+            // each, as many whole ones as are present and fit.
+            plan.reported = Bounded(OutputLengthRule(3, length), capacity);
+            const int32_t frames = std::min({std::max(available, 0) / 10, static_cast<int32_t>(capacity / 160), 4});
+            plan.usable = frames * 10;
+            plan.decodedBytes = static_cast<int64_t>(frames) * 160;
+            plan.truncated = plan.usable != 40;
+            break;
         }
         case 6:
-            // One frame of 321 samples; the binding takes at most 2044 bytes.
-            if (capacity < 642) return -1;
-            return std::min(present, 2044);
-        default: return present;
+            // One frame of 321 samples whatever the payload holds (zero codes
+            // for what it lacks); the binding takes at most 2044 bytes.
+            plan.reported = Bounded(OutputLengthRule(6, length), capacity);
+            plan.usable = capacity < 642 ? -1 : std::min(present, 2044);
+            plan.decodedBytes = plan.usable < 0 ? 0 : 642;
+            plan.truncated = cut || plan.usable != present;
+            break;
+        default:
+            // No decoder behind the format: silence of the rule's length.
+            plan.reported = Bounded(OutputLengthRule(format, length), capacity);
+            plan.usable = present;
+            break;
     }
+    return plan;
 }
 
 }  // namespace
@@ -107,13 +145,8 @@ HRESULT STDMETHODCALLTYPE AudioDecoderFilter::NonDelegatingQueryInterface(REFIID
     return TransformFilterBase::NonDelegatingQueryInterface(iid, object);
 }
 
-HRESULT AudioDecoderFilter::Transform(IMediaSample *input, IMediaSample *output) {
-    const HRESULT hr = DecodeStep(input, output);
-    if (FAILED(hr)) return hr;
-    return LevelStep(output);
-}
-
-HRESULT AudioDecoderFilter::DecodeStep(IMediaSample *input, IMediaSample *output) {
+// The two steps run for every sample; they are inlined into Transform below.
+VELKORIX_ALWAYS_INLINE HRESULT AudioDecoderFilter::DecodeStep(IMediaSample *input, IMediaSample *output) {
     if (!input || !output) return E_POINTER;
     const LONG actual = input->GetActualDataLength();
     BYTE *source = nullptr;
@@ -128,20 +161,17 @@ HRESULT AudioDecoderFilter::DecodeStep(IMediaSample *input, IMediaSample *output
     } else {
         const uint8_t format = source[kFrameFormatOffset];
         const int32_t length = ReadLe32(source + kFrameLengthOffset);
-        const int32_t available = actual - kFrameHeaderSize;
-        reported = static_cast<LONG>(std::clamp<int64_t>(OutputLengthRule(format, length), 0, capacity));
+        const PayloadPlan plan = Plan(format, length, actual - kFrameHeaderSize, capacity);
+        reported = plan.reported;
+        if (plan.truncated) OutputDebugStringA(kTruncatedSampleMessage);
+        const bool decoded =
+            plan.usable >= 0 && context_.DecodeByFormat(source + kFrameHeaderSize, target, plan.usable, format);
 
-        // Silence first: whatever the decoder does not write is delivered as 0.
-        if (reported > 0) std::memset(target, 0, static_cast<std::size_t>(reported));
-
-        const bool decodes = format < kAudioFormatCount && kAudioFormatTable[format] != -1;
-        // The payload length is not used by G.729: it always takes four frames.
-        const int32_t declared = format == 3 ? 40 : length;
-        const int32_t present = std::clamp(declared, 0, available);
-        const int32_t usable = decodes ? UsablePayload(format, present, capacity) : present;
-        if (decodes && (declared < 0 || declared > available || usable != present))
-            OutputDebugStringA(kTruncatedSampleMessage);
-        if (usable >= 0) context_.DecodeByFormat(source + kFrameHeaderSize, target, usable, format);
+        // Whatever the decoder did not write is delivered as silence (the
+        // buffer still holds an earlier sample's output).
+        const int64_t written = decoded ? std::min<int64_t>(plan.decodedBytes, reported) : 0;
+        if (written < reported)
+            std::memset(target + written, 0, static_cast<std::size_t>(reported - written));
     }
     output->SetActualDataLength(reported);
 
@@ -151,11 +181,11 @@ HRESULT AudioDecoderFilter::DecodeStep(IMediaSample *input, IMediaSample *output
     return S_OK;
 }
 
-HRESULT AudioDecoderFilter::LevelStep(IMediaSample *output) {
+VELKORIX_ALWAYS_INLINE HRESULT AudioDecoderFilter::LevelStep(IMediaSample *output) {
     if (!output) return E_POINTER;
-    EnterCriticalSection(&levelLock);
-    const int8_t current = level;
-    LeaveCriticalSection(&levelLock);
+    // Read on every sample: an atomic load, not the lock (the writers store
+    // it atomically under the lock).
+    const int8_t current = __atomic_load_n(&level, __ATOMIC_ACQUIRE);
 
     AM_MEDIA_TYPE *attached = nullptr;
     if (output->GetMediaType(&attached) == S_OK && attached) {
@@ -178,6 +208,12 @@ HRESULT AudioDecoderFilter::LevelStep(IMediaSample *output) {
     }
     previousLevel = current;
     return S_OK;
+}
+
+HRESULT AudioDecoderFilter::Transform(IMediaSample *input, IMediaSample *output) {
+    const HRESULT hr = DecodeStep(input, output);
+    if (FAILED(hr)) return hr;
+    return LevelStep(output);
 }
 
 HRESULT AudioDecoderFilter::CheckInputType(const AM_MEDIA_TYPE *type) {
@@ -222,14 +258,14 @@ HRESULT STDMETHODCALLTYPE AudioDecoderFilter::GetLevel(signed char *value) {
 
 HRESULT STDMETHODCALLTYPE AudioDecoderFilter::SetLevel(LONG value, LONG) {
     EnterCriticalSection(&levelLock);
-    level = static_cast<int8_t>(value & 0xFF);
+    __atomic_store_n(&level, static_cast<int8_t>(value & 0xFF), __ATOMIC_RELEASE);
     LeaveCriticalSection(&levelLock);
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE AudioDecoderFilter::ResetLevel() {
     EnterCriticalSection(&levelLock);
-    level = defaultLevel;
+    __atomic_store_n(&level, defaultLevel, __ATOMIC_RELEASE);
     LeaveCriticalSection(&levelLock);
     return S_OK;
 }

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 
+#include "common/light_lock.h"
 #include "velkorix/codec_slot.h"
 
 namespace velkorix {
@@ -29,20 +29,24 @@ public:
     void Reset();
 
     // Decodes one payload of `length` bytes into `output`. A change of codec
-    // type replaces the decoder; an invalid format leaves it in place. Outcomes
-    // show only on the debugger channel and in the output buffer.
-    void DecodeByFormat(const uint8_t *payload, uint8_t *output, int32_t length, uint8_t format);
+    // type replaces the decoder; an invalid format leaves it in place. Failures
+    // show on the debugger channel; returns whether the decoder ran (false for
+    // an invalid format or a decoder that failed: nothing was written).
+    bool DecodeByFormat(const uint8_t *payload, uint8_t *output, int32_t length, uint8_t format);
 
     // Observers for tests and tools.
     int8_t CurrentType() const { return currentType; }
     const CodecSlot &Slot() const { return slot; }
 
 private:
+    void ClearHeader();
+
     CodecSlot slot;
     int8_t formatTable[kAudioFormatCount];
     int8_t currentType;
-    // Reset may come from the graph thread while the streaming thread decodes.
-    std::mutex lock_;
+    // Reset may come from the graph thread while the streaming thread
+    // decodes; the decode takes this lock for every sample.
+    LightLock lock_;
 };
 
 }  // namespace velkorix
