@@ -5,6 +5,7 @@
 // Type 6 (IMA ADPCM with the first sample in the header) always declares an
 // 82-word frame: 321 samples (642 bytes) from a 164-byte payload. Only those
 // 164 bytes are read; the part of them that the input does not fill is zero.
+// A whole payload is decoded where it lies; a short one through a frame.
 //
 // Types 9 and 10 (G.711 A-law, mu-law) carry one code per byte, so a payload
 // of n bytes is n samples, 2 x n bytes in all, expanded by the library's G.711
@@ -20,7 +21,9 @@
 #include "codec_slot/aligned.h"
 #include "codec_slot/bindings.h"
 #include "velkorix/qx_voice.h"
+#include "voice/adpcm.h"
 #include "voice/g711.h"
+#include "voice/voice_state.h"
 
 namespace velkorix::binding {
 namespace {
@@ -38,6 +41,14 @@ void PutSamples(uint8_t *output, const int16_t *pcm, int count) {
 }
 
 void DecodeAdpcm(VoiceState *state, const uint8_t *input, int32_t length, uint8_t *output) {
+    if (length >= kAdpcmPayloadBytes && Aligned(output)) {
+        // A whole payload decodes in place, as the library would decode the
+        // frame built around it, without copying it into one first.
+        voice::AdpcmState codec{};  // set from the payload's header
+        voice::AdpcmDecodeFirstPayload(codec, input, kAdpcmFrameWords, reinterpret_cast<int16_t *>(output));
+        voice::Store(state, codec);
+        return;
+    }
     uint8_t frame[VOICE_FRAME_HEADER_BYTES + kAdpcmPayloadBytes];
     frame[0] = 0x00;
     frame[1] = 0x01;

@@ -213,6 +213,14 @@ int AdpcmEncodeFrame(int type, AdpcmState &state, const int16_t *pcm, int count,
     return length;
 }
 
+int AdpcmDecodeFirstPayload(AdpcmState &state, const uint8_t *payload, int words, int16_t *pcm) {
+    state.predictor = ReadLe16(payload);
+    state.stepIndex = static_cast<uint8_t>(ClampIndex(payload[2]));
+    pcm[0] = state.predictor;
+    DecodeCodes(state, payload + 4, 2 * (words - 2), pcm + 1, true);
+    return 4 * (words - 2) + 1;
+}
+
 int AdpcmDecodeFrame(int type, AdpcmState &state, const uint8_t *frame, int16_t *pcm) {
     const uint8_t *payload = frame + kFrameHeaderBytes;
     const int length = frame[2];
@@ -224,12 +232,7 @@ int AdpcmDecodeFrame(int type, AdpcmState &state, const uint8_t *frame, int16_t 
             state.stepIndex = static_cast<uint8_t>(ClampIndex(payload[2]));
             DecodeCodes(state, payload + 4, 2 * (length - 2), pcm, false);
             return 4 * (length - 2);
-        case 35:
-            state.predictor = ReadLe16(payload);
-            state.stepIndex = static_cast<uint8_t>(ClampIndex(payload[2]));
-            pcm[0] = state.predictor;
-            DecodeCodes(state, payload + 4, 2 * (length - 2), pcm + 1, true);
-            return 4 * (length - 2) + 1;
+        case 35: return AdpcmDecodeFirstPayload(state, payload, length, pcm);
         default: DecodeCodes(state, payload, 2 * length, pcm, false); return 4 * length;
     }
 }

@@ -37,4 +37,9 @@ int AdpcmEncodeFrame(int type, AdpcmState &state, const int16_t *pcm, int count,
 // modified. Returns the number of samples written.
 int AdpcmDecodeFrame(int type, AdpcmState &state, const uint8_t *frame, int16_t *pcm);
 
+// The payload of a type-35 frame of `words` words (at least 2) without its
+// frame header: the first sample and step index, then 4 x (words - 2) codes.
+// The state is set from the payload's header. Returns the samples written.
+int AdpcmDecodeFirstPayload(AdpcmState &state, const uint8_t *payload, int words, int16_t *pcm);
+
 }  // namespace velkorix::voice

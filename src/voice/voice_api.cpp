@@ -13,12 +13,12 @@
 #include "voice/g711.h"
 #include "voice/g726.h"
 #include "voice/voice_frame.h"
+#include "voice/voice_state.h"
 
 namespace {
 
 using namespace velkorix::voice;
 
-constexpr std::size_t kCodecOffset = 4;
 static_assert(kCodecOffset + sizeof(AdpcmState) <= 8, "IMA ADPCM state must fit the 8-byte block");
 static_assert(kCodecOffset + sizeof(G726State) <= 112, "G.726 state must fit its documented block");
 static_assert(kCodecOffset + sizeof(Adpcm2State) <= 56, "2-bit ADPCM state must fit its documented block");
@@ -63,31 +63,12 @@ int16_t TypeOf(const VoiceState *state) {
 
 void SetType(VoiceState *state, int16_t type) { std::memcpy(state, &type, sizeof(type)); }
 
-template <class T>
-T Load(const VoiceState *state) {
-    T codec;
-    std::memcpy(&codec, reinterpret_cast<const unsigned char *>(state) + kCodecOffset, sizeof(T));
-    return codec;
-}
-
-template <class T>
-void Store(VoiceState *state, const T &codec) {
-    std::memcpy(reinterpret_cast<unsigned char *>(state) + kCodecOffset, &codec, sizeof(T));
-}
-
 // A codec state with every byte zero, padding included, so that a reset
 // writes only defined bytes into the caller's block.
 template <class T>
 T Cleared() {
     T codec;
     std::memset(&codec, 0, sizeof(T));
-    return codec;
-}
-
-// The IMA ADPCM state as stored, with its step index kept inside the table.
-AdpcmState LoadAdpcm(const VoiceState *state) {
-    AdpcmState codec = Load<AdpcmState>(state);
-    if (codec.stepIndex > 88) codec.stepIndex = 88;
     return codec;
 }
 
