@@ -1,9 +1,12 @@
-// A framed stream through the decoding filter (input sample in, Transform,
-// output sample delivered) against the same decoder called directly on the
-// same payloads.
+// A framed stream through the decoding filter against the same decoder called
+// directly on the same payloads: once through the filter's Transform (the
+// filter's own work per sample) and once through the whole stand-in graph
+// (receive, output sample from the allocator, delivery), whose platform part
+// on Windows is the system's own.
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "filter_runner.h"
 #include "g726_stream/g726_stream.h"
@@ -32,8 +35,10 @@ std::vector<uint8_t> Frame(uint8_t format, const std::vector<uint8_t> &payloads,
     return records;
 }
 
-// Feeds every record through one filter; collects the output when asked.
-struct FilterStream {
+// Feeds every record through one filter in the stand-in graph (input sample
+// received, output sample from the allocator, delivered to a sink); collects
+// the output when asked.
+struct GraphStream {
     std::vector<uint8_t> records;
     std::vector<std::size_t> offsets;
     std::size_t recordSize = 0;
@@ -48,43 +53,99 @@ struct FilterStream {
     void Pass() {
         for (std::size_t offset : offsets) runner.Feed(records.data() + offset, recordSize);
     }
+    void Prepare() {}
 };
 
-// One filter row: `payloads` (each `payloadSize` bytes) as records of
-// `format` through a filter, against `direct`, which decodes the same
-// payloads from a fresh decoder state with the decoder behind that format
-// into its argument (resized to the samples decoded). The filter delivers
-// `delivered` samples of every `perRecord` decoded (all of them when 0).
+// Calls the filter's Transform on every record, as the platform does for each
+// input sample: the input samples (made before timing, one per record, as
+// the upstream filter hands them over) point at the records, the output
+// sample is one buffer of the size the filter asks its allocator for.
+struct TransformStream {
+    std::vector<uint8_t> records;
+    std::vector<std::size_t> offsets;
+    std::size_t recordSize = 0;
+    std::vector<int16_t> collected;
+    bool collect = false;
+    std::vector<BYTE> buffer = std::vector<BYTE>(velkorix::kOutputBufferSize);
+    velkorix::cli::FilterRunner runner{8000, 1, [](const uint8_t *, std::size_t) {}};
+    std::vector<velkorix::MediaSample *> inputs;
+    velkorix::MediaSample *output = velkorix::MediaSample::Wrap(buffer.data(), velkorix::kOutputBufferSize);
+    ~TransformStream() {
+        for (auto *input : inputs) input->Release();
+        output->Release();
+    }
+    void Prepare() {
+        for (std::size_t offset : offsets)
+            inputs.push_back(velkorix::MediaSample::Wrap(records.data() + offset, static_cast<LONG>(recordSize)));
+    }
+    void Pass() {
+        velkorix::AudioDecoderFilter &filter = runner.Filter();
+        for (velkorix::MediaSample *input : inputs) {
+            filter.Transform(input, output);
+            if (collect) {
+                const std::size_t at = collected.size();
+                const auto bytes = static_cast<std::size_t>(output->GetActualDataLength());
+                collected.resize(at + bytes / 2);
+                std::memcpy(collected.data() + at, buffer.data(), bytes / 2 * 2);
+            }
+        }
+    }
+};
+
+template <class Stream>
+std::shared_ptr<Stream> MakeStream(uint8_t format, const std::vector<uint8_t> &payloads, std::size_t payloadSize) {
+    auto stream = std::make_shared<Stream>();
+    stream->records = Frame(format, payloads, payloadSize, &stream->offsets);
+    stream->recordSize = velkorix::kFrameHeaderSize + payloadSize;
+    stream->Prepare();
+    return stream;
+}
+
+// Two rows per format: `payloads` (each `payloadSize` bytes) as records of
+// `format` through the filter's Transform, and through the whole stand-in
+// graph, each against `direct`, which decodes the same payloads from a fresh
+// decoder state with the decoder behind that format into its argument
+// (resized to the samples decoded). The filter delivers `delivered` samples
+// of every `perRecord` decoded (all of them when 0).
+template <class Stream>
 void AddFilterRow(std::vector<Row> &rows, const std::string &name, uint8_t format,
                   std::shared_ptr<std::vector<uint8_t>> payloads, std::size_t payloadSize,
-                  std::function<void(std::vector<int16_t> &)> direct, std::string note, std::size_t perRecord = 0,
-                  std::size_t delivered = 0) {
-    auto filter = std::make_shared<FilterStream>();
-    filter->records = Frame(format, *payloads, payloadSize, &filter->offsets);
-    filter->recordSize = velkorix::kFrameHeaderSize + payloadSize;
+                  std::function<void(std::vector<int16_t> &)> direct, std::string note, std::size_t perRecord,
+                  std::size_t delivered) {
+    auto stream = MakeStream<Stream>(format, *payloads, payloadSize);
     auto scratch = std::make_shared<std::vector<int16_t>>();
     direct(*scratch);  // sizes the buffer and warms the decoder
     Row row;
     row.name = name;
     row.samples = scratch->size();
-    row.records = filter->offsets.size();
-    row.ours = {"through the filter", [filter] { filter->Pass(); }};
+    row.records = stream->offsets.size();
+    row.ours = {std::is_same_v<Stream, TransformStream> ? "Transform" : "through the stand-in graph",
+                [stream] { stream->Pass(); }};
     row.peers = {{"decoder called directly", [direct, scratch] { direct(*scratch); }}};
     row.note = std::move(note);
     row.check = [format, payloads, payloadSize, direct, perRecord, delivered] {
-        FilterStream fresh;
-        fresh.records = Frame(format, *payloads, payloadSize, &fresh.offsets);
-        fresh.recordSize = velkorix::kFrameHeaderSize + payloadSize;
-        fresh.collect = true;
-        fresh.Pass();
+        auto fresh = MakeStream<Stream>(format, *payloads, payloadSize);
+        fresh->collect = true;
+        fresh->Pass();
         std::vector<int16_t> decoded, reference;
         direct(decoded);
         for (std::size_t i = 0; i < decoded.size(); ++i)
             if (perRecord == 0 || i % perRecord < delivered) reference.push_back(decoded[i]);
-        const std::string m = Mismatch(fresh.collected, reference);
+        const std::string m = Mismatch(fresh->collected, reference);
         return Check{m.empty(), m.empty() ? "bit-exact = direct decode" : "differs from direct decode: " + m};
     };
     rows.push_back(std::move(row));
+}
+
+void AddFilterRows(std::vector<Row> &rows, const std::string &name, uint8_t format,
+                   std::shared_ptr<std::vector<uint8_t>> payloads, std::size_t payloadSize,
+                   std::function<void(std::vector<int16_t> &)> direct, const std::string &note,
+                   std::size_t perRecord = 0, std::size_t delivered = 0) {
+    AddFilterRow<TransformStream>(rows, "filter, " + name, format, payloads, payloadSize, direct, note, perRecord,
+                                  delivered);
+    AddFilterRow<GraphStream>(rows, "graph, " + name, format, payloads, payloadSize, direct,
+                              note + "; input sample received, output sample from the allocator and delivered",
+                              perRecord, delivered);
 }
 
 }  // namespace
@@ -102,7 +163,7 @@ void AddFilterRows(std::vector<Row> &rows, const Input &input) {
                 G726StreamDecoderDecode(d, payloads->data() + at, out.data() + at * 8 / 3, kPayload);
             G726StreamDecoderDestroy(d);
         };
-        AddFilterRow(rows, "filter, format 0 (G.726 24k stream)", 0, payloads, kPayload, direct,
+        AddFilterRows(rows, "format 0 (G.726 24k stream)", 0, payloads, kPayload, direct,
                      "records of an 18-byte header and a 120-byte payload (320 samples)");
     }
 
@@ -133,7 +194,7 @@ void AddFilterRows(std::vector<Row> &rows, const Input &input) {
                 pcm += count;
             }
         };
-        AddFilterRow(rows, law == 0 ? "filter, format 1 (G.711 A-law)" : "filter, format 2 (G.711 u-law)",
+        AddFilterRows(rows, law == 0 ? "format 1 (G.711 A-law)" : "format 2 (G.711 u-law)",
                      static_cast<uint8_t>(law + 1), payloads, n, direct,
                      "records of an 18-byte header and " + std::to_string(n) + " codes");
     }
@@ -152,7 +213,7 @@ void AddFilterRows(std::vector<Row> &rows, const Input &input) {
             }
             G729Decoder_Destroy(decoder);
         };
-        AddFilterRow(rows, "filter, format 3 (G.729 Annex A)", 3, payloads, 40, direct,
+        AddFilterRows(rows, "format 3 (G.729 Annex A)", 3, payloads, 40, direct,
                      "records of an 18-byte header and four frames");
     }
 
@@ -183,7 +244,7 @@ void AddFilterRows(std::vector<Row> &rows, const Input &input) {
             }
         };
         // The filter delivers 640 bytes per record: the first 320 samples.
-        AddFilterRow(rows, "filter, format 6 (IMA ADPCM)", 6, payloads, payloadSize, direct,
+        AddFilterRows(rows, "format 6 (IMA ADPCM)", 6, payloads, payloadSize, direct,
                      "records of an 18-byte header and a 164-byte payload (321 samples, 320 delivered)", kSamples,
                      320);
     }
