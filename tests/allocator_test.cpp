@@ -55,6 +55,41 @@ TEST(Allocator, DecommitWithSamplesOutFreesWhenTheyComeBack) {
     allocator->Release();
 }
 
+TEST(Allocator, ConcurrencyCommitAgainBeforeTheSamplesComeBack) {
+    MemAllocator *allocator = Committed(1, 512);
+    IMediaSample *sample = nullptr;
+    ASSERT_EQ(allocator->GetBuffer(&sample, nullptr, nullptr, 0), S_OK);
+    BYTE *first = nullptr;
+    sample->GetPointer(&first);
+    ASSERT_EQ(allocator->Decommit(), S_OK);
+    // The sizes cannot change while a sample of the old ones is out ...
+    ALLOCATOR_PROPERTIES request{4, 64, 1, 0}, actual{};
+    EXPECT_EQ(allocator->SetProperties(&request, &actual), VFW_E_BUFFERS_OUTSTANDING);
+    // ... and committing again keeps the one buffer: once it is back it is
+    // the only one there is, so a second caller waits for the first.
+    ASSERT_EQ(allocator->Commit(), S_OK);
+    sample->Release();
+    IMediaSample *again = nullptr;
+    ASSERT_EQ(allocator->GetBuffer(&again, nullptr, nullptr, 0), S_OK);
+    BYTE *p = nullptr;
+    again->GetPointer(&p);
+    EXPECT_EQ(p, first);
+    std::atomic<bool> got{false};
+    std::thread second([&] {
+        IMediaSample *s = nullptr;
+        if (allocator->GetBuffer(&s, nullptr, nullptr, 0) == S_OK) {
+            got = true;
+            s->Release();
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(got.load());
+    again->Release();
+    second.join();
+    EXPECT_TRUE(got.load());
+    allocator->Release();
+}
+
 TEST(Allocator, ConcurrencyBlockedCallerGetsTheReturnedSample) {
     MemAllocator *allocator = Committed(1, 256);
     IMediaSample *held = nullptr;

@@ -194,6 +194,7 @@ HRESULT STDMETHODCALLTYPE MemAllocator::SetProperties(ALLOCATOR_PROPERTIES *requ
     if (!request || !actual) return E_POINTER;
     std::lock_guard<std::mutex> lock(mutex_);
     if (committed_) return 0x80040227;  // VFW_E_ALREADY_COMMITTED
+    if (outstanding_ > 0) return VFW_E_BUFFERS_OUTSTANDING;  // samples of the last commit are still out
     if (request->cBuffers < 0 || request->cbBuffer < 0 || request->cbPrefix < 0) return E_INVALIDARG;
     if (request->cbAlign <= 0 || (request->cbAlign & (request->cbAlign - 1)) != 0) return 0x8004020E;  // VFW_E_BADALIGN
     props_ = *request;
@@ -211,6 +212,12 @@ HRESULT STDMETHODCALLTYPE MemAllocator::GetProperties(ALLOCATOR_PROPERTIES *prop
 HRESULT STDMETHODCALLTYPE MemAllocator::Commit() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (committed_) return S_OK;
+    if (!blocks_.empty()) {
+        // Decommitted while samples were still out: the buffers were kept
+        // for them, and committing again takes them back into service.
+        committed_ = true;
+        return S_OK;
+    }
     if (props_.cBuffers <= 0 || props_.cbBuffer <= 0) return 0x80040225;  // VFW_E_SIZENOTSET
     for (LONG i = 0; i < props_.cBuffers; ++i) {
         auto *block = static_cast<BYTE *>(std::calloc(1, static_cast<std::size_t>(props_.cbBuffer) + props_.cbPrefix));
