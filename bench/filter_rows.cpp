@@ -38,18 +38,24 @@ std::vector<uint8_t> Frame(uint8_t format, const std::vector<uint8_t> &payloads,
 // Feeds every record through one filter in the stand-in graph (input sample
 // received, output sample from the allocator, delivered to a sink); collects
 // the output when asked.
-struct GraphStream {
+// The records of one row and, when asked, what came out of them.
+struct Records {
     std::vector<uint8_t> records;
     std::vector<std::size_t> offsets;
     std::size_t recordSize = 0;
     std::vector<int16_t> collected;
     bool collect = false;
-    velkorix::cli::FilterRunner runner{8000, 1, [this](const uint8_t *data, std::size_t size) {
-                                           if (!collect) return;
-                                           const std::size_t at = collected.size();
-                                           collected.resize(at + size / 2);
-                                           std::memcpy(collected.data() + at, data, size / 2 * 2);
-                                       }};
+    void Collect(const uint8_t *data, std::size_t size) {
+        if (!collect) return;
+        const std::size_t at = collected.size();
+        collected.resize(at + size / 2);
+        std::memcpy(collected.data() + at, data, size / 2 * 2);
+    }
+};
+
+struct GraphStream : Records {
+    velkorix::cli::FilterRunner runner{8000, 1,
+                                       [this](const uint8_t *data, std::size_t size) { Collect(data, size); }};
     void Pass() {
         for (std::size_t offset : offsets) runner.Feed(records.data() + offset, recordSize);
     }
@@ -60,12 +66,7 @@ struct GraphStream {
 // input sample: the input samples (made before timing, one per record, as
 // the upstream filter hands them over) point at the records, the output
 // sample is one buffer of the size the filter asks its allocator for.
-struct TransformStream {
-    std::vector<uint8_t> records;
-    std::vector<std::size_t> offsets;
-    std::size_t recordSize = 0;
-    std::vector<int16_t> collected;
-    bool collect = false;
+struct TransformStream : Records {
     std::vector<BYTE> buffer = std::vector<BYTE>(velkorix::kOutputBufferSize);
     velkorix::cli::FilterRunner runner{8000, 1, [](const uint8_t *, std::size_t) {}};
     std::vector<velkorix::MediaSample *> inputs;
@@ -82,12 +83,7 @@ struct TransformStream {
         velkorix::AudioDecoderFilter &filter = runner.Filter();
         for (velkorix::MediaSample *input : inputs) {
             filter.Transform(input, output);
-            if (collect) {
-                const std::size_t at = collected.size();
-                const auto bytes = static_cast<std::size_t>(output->GetActualDataLength());
-                collected.resize(at + bytes / 2);
-                std::memcpy(collected.data() + at, buffer.data(), bytes / 2 * 2);
-            }
+            Collect(buffer.data(), static_cast<std::size_t>(output->GetActualDataLength()));
         }
     }
 };

@@ -106,6 +106,23 @@ protected:
         s->Release();
         return hr;
     }
+    // Another filter connected like the fixture's (after Connect), running,
+    // delivering to `to`. The caller releases it.
+    AudioDecoderFilter *SecondFilter(CollectingPin &to) {
+        HRESULT hr = S_OK;
+        auto *other = static_cast<AudioDecoderFilter *>(AudioDecoderFilter::Create(nullptr, &hr));
+        other->NonDelegatingAddRef();
+        AM_MEDIA_TYPE t = WaveType(format);
+        EXPECT_EQ(other->ConnectInput(&t), S_OK);
+        EXPECT_EQ(other->ConnectOutput(&to), S_OK);
+        other->Run();
+        return other;
+    }
+    static void FeedTo(AudioDecoderFilter *to, std::vector<uint8_t> &record) {
+        MediaSample *sample = MediaSample::Wrap(record.data(), static_cast<LONG>(record.size()));
+        to->Receive(sample);
+        sample->Release();
+    }
     AudioDecoderFilter *filter = nullptr;
     CollectingPin sink;
     std::vector<uint8_t> format;
@@ -379,7 +396,7 @@ TEST_F(FilterTest, EarlierOutputNeverShowsThroughAShortDecode) {
     // Earlier audio in the buffer: G.711 codes never decode to 0.
     const auto dirty = Record(1, Noise(50000, 40));
     for (const auto &c : cases) {
-        const auto record = Record(c.format, Noise(c.present, 41 + c.format), c.declared);
+        auto record = Record(c.format, Noise(c.present, 41 + c.format), c.declared);
 
         sink.samples.clear();
         ASSERT_EQ(Feed(dirty), S_OK);
@@ -388,17 +405,9 @@ TEST_F(FilterTest, EarlierOutputNeverShowsThroughAShortDecode) {
         ASSERT_EQ(sink.samples.size(), 2u);
         const std::vector<uint8_t> afterDirty = sink.samples[1].data;
 
-        HRESULT hr = S_OK;
-        auto *fresh = static_cast<AudioDecoderFilter *>(AudioDecoderFilter::Create(nullptr, &hr));
-        fresh->NonDelegatingAddRef();
         CollectingPin freshSink;
-        AM_MEDIA_TYPE t = WaveType(format);
-        ASSERT_EQ(fresh->ConnectInput(&t), S_OK);
-        ASSERT_EQ(fresh->ConnectOutput(&freshSink), S_OK);
-        fresh->Run();
-        MediaSample *sample = MediaSample::Wrap(const_cast<BYTE *>(record.data()), static_cast<LONG>(record.size()));
-        fresh->Receive(sample);
-        sample->Release();
+        AudioDecoderFilter *fresh = SecondFilter(freshSink);
+        FeedTo(fresh, record);
         ASSERT_EQ(freshSink.samples.size(), 1u);
         EXPECT_EQ(afterDirty, freshSink.samples[0].data)
             << "format " << int(c.format) << ", " << c.present << " bytes present, " << c.declared << " declared";
@@ -419,20 +428,12 @@ TEST_F(FilterTest, ShortG729PayloadIsReportedAndBounded) {
 
 TEST_F(FilterTest, FiltersDoNotShareDecoderState) {
     Connect();
-    HRESULT hr = S_OK;
-    auto *other = static_cast<AudioDecoderFilter *>(AudioDecoderFilter::Create(nullptr, &hr));
-    other->NonDelegatingAddRef();
     CollectingPin otherSink;
-    AM_MEDIA_TYPE t = WaveType(format);
-    ASSERT_EQ(other->ConnectInput(&t), S_OK);
-    ASSERT_EQ(other->ConnectOutput(&otherSink), S_OK);
-    other->Run();
+    AudioDecoderFilter *other = SecondFilter(otherSink);
     const auto a1 = Noise(120, 20), a2 = Noise(120, 21), b1 = Noise(120, 22);
     Feed(Record(0, a1));
     auto rb = Record(0, b1);
-    MediaSample *s = MediaSample::Wrap(rb.data(), static_cast<LONG>(rb.size()));
-    other->Receive(s);
-    s->Release();
+    FeedTo(other, rb);
     Feed(Record(0, a2));
     std::vector<uint8_t> got = sink.samples[0].data;
     got.insert(got.end(), sink.samples[1].data.begin(), sink.samples[1].data.end());
