@@ -3,7 +3,7 @@
 // self-registration (COM server keys and the filter mapper).
 #pragma once
 
-#include "com_base.h"
+#include "platform/com_base.h"
 #include "platform.h"
 
 namespace velkorix {

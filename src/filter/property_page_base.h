@@ -5,7 +5,7 @@
 // OnActivate, OnDeactivate, OnApplyChanges, OnReceiveMessage.
 #pragma once
 
-#include "com_base.h"
+#include "platform/com_base.h"
 #include "platform.h"
 
 namespace velkorix {

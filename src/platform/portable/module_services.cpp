@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "common/debug_channel.h"
 #include "stand_in_control.h"
 #include "stand_in_internal.h"
 
@@ -204,3 +205,6 @@ int StringFromGUID2(REFGUID guid, LPOLESTR text, int size) {
     for (int i = 0; i < 39; ++i) text[i] = static_cast<WCHAR>(static_cast<unsigned char>(buffer[i]));
     return 39;
 }
+
+// The debugger channel of the platform: the project's own debug output.
+void OutputDebugStringA(const char *text) { velkorix::DebugOutput(text); }

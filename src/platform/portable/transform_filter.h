@@ -8,7 +8,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "com_base.h"
+#include "platform/com_base.h"
 #include "media_sample.h"
 #include "platform.h"
 

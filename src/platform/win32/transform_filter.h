@@ -8,7 +8,7 @@
 // override the five hooks and nothing else.
 #pragma once
 
-#include "com_base.h"
+#include "platform/com_base.h"
 #include "platform.h"
 
 namespace velkorix {

@@ -1,4 +1,5 @@
-// Reference-counted, aggregatable object base over real COM.
+// Reference-counted, aggregatable object base, over real COM on Windows and
+// over the stand-in elsewhere ("platform.h" is the platform's own header).
 #pragma once
 
 #include "platform.h"

@@ -1,8 +1,6 @@
-#include "com_base.h"
+#include "platform/com_base.h"
 
-#include "common/debug_channel.h"
-
-void OutputDebugStringA(const char *text) { velkorix::DebugOutput(text); }
+#include "filter/guids.h"
 
 namespace velkorix {
 
@@ -17,7 +15,7 @@ UnknownBase::~UnknownBase() { InterlockedDecrement(&activeObjectCount); }
 
 HRESULT STDMETHODCALLTYPE UnknownBase::NonDelegatingQueryInterface(REFIID iid, void **object) {
     if (!object) return E_POINTER;
-    if (iid == IID_IUnknown) {
+    if (iid == kIidUnknown) {
         *object = &inner_;
         NonDelegatingAddRef();
         return S_OK;
@@ -33,12 +31,13 @@ ULONG STDMETHODCALLTYPE UnknownBase::NonDelegatingAddRef() {
 ULONG STDMETHODCALLTYPE UnknownBase::NonDelegatingRelease() {
     const LONG count = InterlockedDecrement(&references_);
     if (count == 0) {
-        // Guard against re-entrant releases during destruction.
+        // A release from inside the destructor (an aggregated inner object
+        // handing back a reference) must not destroy the object twice.
         references_ = 1;
         delete this;
         return 0;
     }
-    return count > 1 ? static_cast<ULONG>(count) : 1u;
+    return static_cast<ULONG>(count);
 }
 
 HRESULT UnknownBase::GetInterface(IUnknown *iface, void **object) {
