@@ -369,6 +369,35 @@ void ReportRejected(long rejected, uint64_t offset, int32_t code, const uint8_t 
     if (rejected == kMaxReports) std::fprintf(stderr, "velkorix: (further rejected frames are only counted)\n");
 }
 
+// Reports a read error of `input`; says whether there was one.
+bool ReportReadError(const VoiceFrameReader &reader, VoiceFrameReader::Status status, const std::string &input) {
+    if (status != VoiceFrameReader::Status::ReadError) return false;
+    Error("cannot read '" + input + "': " + reader.Reason());
+    return true;
+}
+
+// Reads the first frame of `input`; reports an input that cannot be read or
+// holds no complete frame, and returns false for it.
+bool ReadFirstFrame(VoiceFrameReader &reader, const std::string &input, uint8_t *frame, std::size_t *size,
+                    VoiceFrameReader::Status *status) {
+    *status = reader.Next(frame, size);
+    if (ReportReadError(reader, *status, input)) return false;
+    if (*status == VoiceFrameReader::Status::Frame) return true;
+    Error("'" + input + "' holds no complete frame" +
+          (*status == VoiceFrameReader::Status::Truncated ? ": " + reader.Reason() : std::string()));
+    return false;
+}
+
+// The exit status once the frames are done: a warning for rejected frames or
+// for an input that ends inside a frame (reported here).
+int FinalStatus(const VoiceFrameReader &reader, VoiceFrameReader::Status status, long rejected) {
+    const bool truncated = status == VoiceFrameReader::Status::Truncated;
+    if (truncated)
+        std::fprintf(stderr, "velkorix: warning: input ends at byte offset %llu: %s\n",
+                     static_cast<unsigned long long>(reader.Offset()), reader.Reason().c_str());
+    return (rejected > 0 || truncated) ? kExitWarning : kExitOk;
+}
+
 int RunDecode(const std::vector<std::string> &args) {
     Options options;
     if (!ParseOptions(args, "decode", true, false, false, &options)) return kExitUsage;
@@ -387,16 +416,8 @@ int RunDecode(const std::vector<std::string> &args) {
     VoiceFrameReader reader(in.get());
     alignas(4) uint8_t frame[kVoiceFrameBufferBytes];
     std::size_t size = 0;
-    VoiceFrameReader::Status status = reader.Next(frame, &size);
-    if (status == VoiceFrameReader::Status::ReadError) {
-        Error("cannot read '" + options.input + "': " + reader.Reason());
-        return kExitFailure;
-    }
-    if (status != VoiceFrameReader::Status::Frame) {
-        Error("'" + options.input + "' holds no complete frame" +
-              (status == VoiceFrameReader::Status::Truncated ? ": " + reader.Reason() : std::string()));
-        return kExitFailure;
-    }
+    VoiceFrameReader::Status status{};
+    if (!ReadFirstFrame(reader, options.input, frame, &size, &status)) return kExitFailure;
 
     WavWriter wav;
     if (!wav.Open(options.output, 8000, 1, &error)) {
@@ -424,21 +445,14 @@ int RunDecode(const std::vector<std::string> &args) {
         if (!wav.WriteBytes(bytes, 2 * static_cast<std::size_t>(count))) break;
         samples += static_cast<uint64_t>(count);
     }
-    if (status == VoiceFrameReader::Status::ReadError) {
-        Error("cannot read '" + options.input + "': " + reader.Reason());
-        return kExitFailure;
-    }
+    if (ReportReadError(reader, status, options.input)) return kExitFailure;
     if (!wav.Finish(&error)) {
         Error(error);
         return kExitFailure;
     }
     std::fprintf(stderr, "velkorix: %ld frames (%ld rejected), %llu samples decoded as %s, written to %s\n", frames,
                  rejected, static_cast<unsigned long long>(samples), CodecName(type), Where(options.output).c_str());
-    const bool truncated = status == VoiceFrameReader::Status::Truncated;
-    if (truncated)
-        std::fprintf(stderr, "velkorix: warning: input ends at byte offset %llu: %s\n",
-                     static_cast<unsigned long long>(reader.Offset()), reader.Reason().c_str());
-    return (rejected > 0 || truncated) ? kExitWarning : kExitOk;
+    return FinalStatus(reader, status, rejected);
 }
 
 int RunTranscode(const std::vector<std::string> &args) {
@@ -459,16 +473,8 @@ int RunTranscode(const std::vector<std::string> &args) {
     VoiceFrameReader reader(in.get());
     alignas(4) uint8_t frame[kVoiceFrameBufferBytes];
     std::size_t size = 0;
-    VoiceFrameReader::Status status = reader.Next(frame, &size);
-    if (status == VoiceFrameReader::Status::ReadError) {
-        Error("cannot read '" + options.input + "': " + reader.Reason());
-        return kExitFailure;
-    }
-    if (status != VoiceFrameReader::Status::Frame) {
-        Error("'" + options.input + "' holds no complete frame" +
-              (status == VoiceFrameReader::Status::Truncated ? ": " + reader.Reason() : std::string()));
-        return kExitFailure;
-    }
+    VoiceFrameReader::Status status{};
+    if (!ReadFirstFrame(reader, options.input, frame, &size, &status)) return kExitFailure;
     OutputFile output;
     if (!output.Open(options.output, &error)) {
         Error(error);
@@ -501,21 +507,14 @@ int RunTranscode(const std::vector<std::string> &args) {
             return kExitFailure;
         }
     }
-    if (status == VoiceFrameReader::Status::ReadError) {
-        Error("cannot read '" + options.input + "': " + reader.Reason());
-        return kExitFailure;
-    }
+    if (ReportReadError(reader, status, options.input)) return kExitFailure;
     if (!output.Commit(&error)) {
         Error(error);
         return kExitFailure;
     }
     std::fprintf(stderr, "velkorix: %ld frames transcoded (%ld rejected), written to %s\n", frames - rejected, rejected,
                  Where(options.output).c_str());
-    const bool truncated = status == VoiceFrameReader::Status::Truncated;
-    if (truncated)
-        std::fprintf(stderr, "velkorix: warning: input ends at byte offset %llu: %s\n",
-                     static_cast<unsigned long long>(reader.Offset()), reader.Reason().c_str());
-    return (rejected > 0 || truncated) ? kExitWarning : kExitOk;
+    return FinalStatus(reader, status, rejected);
 }
 
 int RunVoice(const std::vector<std::string> &args) {
