@@ -14,9 +14,8 @@ namespace g729test {
 
 using Frame = std::array<uint8_t, kG729FrameBytes>;
 
-// Directory of the ITU G.729 Annex A vectors: $VELKORIX_G729_VECTORS, else
-// $VELKORIX_SHARED_DIR/vectors/g729a, else the shared directory beside the
-// source tree. Empty when the directory does not exist.
+// Directory of the ITU G.729 Annex A vectors carried in the repository
+// (tests/data/g729a of the source tree).
 std::string VectorsDir();
 
 // An ITU serial bitstream (.bit): per frame a sync word 0x6B21, the bit count
