@@ -26,25 +26,6 @@ struct Decoder {
     }
 };
 
-constexpr int kWidths[kG729ParameterCount] = {8, 10, 8, 1, 13, 4, 7, 5, 13, 4, 7};
-
-// Packs the 11 parameters most significant bit first.
-Frame Pack(const int32_t (&params)[kG729ParameterCount]) {
-    Frame f{};
-    int bit = 0;
-    for (int i = 0; i < kG729ParameterCount; ++i)
-        for (int b = kWidths[i] - 1; b >= 0; --b, ++bit)
-            if ((params[i] >> b) & 1) f[bit / 8] |= static_cast<uint8_t>(0x80u >> (bit % 8));
-    return f;
-}
-
-// The parity bit that makes the pitch index of subframe 1 pass the check.
-int32_t GoodParity(int32_t p1) {
-    int ones = 0;
-    for (int b = 2; b < 8; ++b) ones += (p1 >> b) & 1;
-    return (ones + 1) & 1;
-}
-
 // ---- Creation ----
 
 TEST(G729State, CreationHoldsTheResetValues) {
@@ -381,7 +362,7 @@ TEST(G729Excitation, SharpeningAndGainsOfOneSubframe) {
         G729UnpackFrame(dec.d);
         float code[kG729SubframeSamples];
         G729DecodeSubframeExcitation(dec.d, 0, code);
-        ASSERT_EQ(dec.d->pitchLags[0], 20);  // P1 = 1: 20 0/3
+        ASSERT_EQ(dec.d->pitchLags[0], 20);  // P1 = 1: 19 2/3, integer part 20
         for (int n = 0; n < kG729SubframeSamples; ++n) {
             const float expected = n < 4 ? -1.0f : (n >= 20 && n < 24) ? -0.2f : 0.0f;
             EXPECT_FLOAT_EQ(code[n], expected) << n;

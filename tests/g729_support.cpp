@@ -101,6 +101,21 @@ std::vector<uint8_t> MakeFormat3Stream(const std::vector<Frame> &frames, LastRec
     return stream;
 }
 
+Frame Pack(const int32_t (&params)[kG729ParameterCount]) {
+    Frame f{};
+    int bit = 0;
+    for (int i = 0; i < kG729ParameterCount; ++i)
+        for (int b = kWidths[i] - 1; b >= 0; --b, ++bit)
+            if ((params[i] >> b) & 1) f[bit / 8] |= static_cast<uint8_t>(0x80u >> (bit % 8));
+    return f;
+}
+
+int32_t GoodParity(int32_t p1) {
+    int ones = 0;
+    for (int b = 2; b < 8; ++b) ones += (p1 >> b) & 1;
+    return (ones + 1) & 1;
+}
+
 std::vector<int16_t> DecodeFrames(const std::vector<Frame> &frames) {
     std::vector<int16_t> out;
     out.reserve(frames.size() * kG729FrameSamples);

@@ -53,6 +53,13 @@ enum class LastRecord {
 std::vector<uint8_t> MakeFormat3Stream(const std::vector<Frame> &frames,
                                        LastRecord last = LastRecord::PadWithZeroFrames);
 
+// Widths of the 11 parameters of a frame, in frame order.
+inline constexpr int kWidths[kG729ParameterCount] = {8, 10, 8, 1, 13, 4, 7, 5, 13, 4, 7};
+// Packs the 11 parameters most significant bit first.
+Frame Pack(const int32_t (&params)[kG729ParameterCount]);
+// The parity bit that makes the pitch index of subframe 1 pass the check.
+int32_t GoodParity(int32_t p1);
+
 // Decodes frames one after the other through one fresh decoder.
 std::vector<int16_t> DecodeFrames(const std::vector<Frame> &frames);
 
