@@ -4,8 +4,7 @@
 // g729_plain_model.h over all of them: LSP rearrangement, MA predictor
 // choice, fixed-codebook positions, gain index split and maps, gain
 // predictor, sharpening factor, energy floor, pitch post-filter switch and
-// gains, tilt
-// compensation, gain control, and the synthesis history.
+// gains, tilt compensation, gain control, and the synthesis history.
 #include <gtest/gtest.h>
 
 #include <cmath>
