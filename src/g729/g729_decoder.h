@@ -100,9 +100,9 @@ void G729Decoder_Destroy(G729Decoder *decoder);
 // 1.4e6, 57 dB below it), so it never acts on one; and it keeps the signals
 // after it, which the synthesis filter of a reachable LP vector amplifies by
 // up to about 1e5, far below the 1e18 where the post-filter's energies (sums
-// of 40 squares) would leave the float range. The excitation history is at
-// most 154 samples long, so the decoder returns to normal output a few dozen
-// frames after such a stream ends.
+// of 40 squares) would leave the float range. The memories are short, so
+// about twenty frames after such a stream ends the decoder gives the output
+// of a fresh one again.
 inline constexpr float kG729ExcitationBound = 1.0e9f;
 
 // Decodes the 10 bytes in `inputFrame` into the 80 samples of `outputPcm`.
