@@ -26,17 +26,13 @@ std::vector<Frame> RandomFrames(std::size_t count, uint32_t seed) {
     return frames;
 }
 
-// Frames of the speech vector when the shared data is present, else random frames.
-std::vector<Frame> SpeechOrRandomFrames(std::size_t count) {
-    const std::string dir = VectorsDir();
-    if (!dir.empty()) {
-        ItuBitstream bits = ReadItuBitFile(dir + "/speech.bit");
-        if (bits.error.empty() && bits.frames.size() >= count) {
-            bits.frames.resize(count);
-            return bits.frames;
-        }
-    }
-    return RandomFrames(count, 77);
+// The first frames of the speech vector.
+std::vector<Frame> SpeechFrames(std::size_t count) {
+    ItuBitstream bits = ReadItuBitFile(VectorsDir() + "/speech.bit");
+    EXPECT_TRUE(bits.error.empty()) << bits.error;
+    EXPECT_GE(bits.frames.size(), count) << "speech.bit";
+    bits.frames.resize(count);
+    return bits.frames;
 }
 
 std::vector<uint8_t> Payload(const std::vector<Frame> &frames, std::size_t first, std::size_t count) {
@@ -62,7 +58,7 @@ struct Slot {
 };
 
 TEST(G729Slot, FourFramesPerPayloadWithChainedMemories) {
-    const std::vector<Frame> frames = SpeechOrRandomFrames(40);
+    const std::vector<Frame> frames = SpeechFrames(40);
     const std::vector<int16_t> direct = DecodeFrames(frames);
     Slot s;
     ASSERT_NE(s.slot->instance, nullptr);
@@ -172,7 +168,7 @@ private:
 
 TEST(G729Filter, Format3StreamMatchesDirectDecoding) {
     // 4k + 2 frames: the last record is completed with zero frames.
-    const std::vector<Frame> frames = SpeechOrRandomFrames(402);
+    const std::vector<Frame> frames = SpeechFrames(402);
     const std::vector<int16_t> direct = DecodeFrames(frames);
     DebugMessages debug;
     const FilterOutput out = RunFilter(MakeFormat3Stream(frames));
@@ -189,7 +185,7 @@ TEST(G729Filter, Format3StreamMatchesDirectDecoding) {
 }
 
 TEST(G729Filter, ShortLastRecordDecodesItsFramesAndDeliversSilenceForTheRest) {
-    const std::vector<Frame> frames = SpeechOrRandomFrames(10);
+    const std::vector<Frame> frames = SpeechFrames(10);
     const std::vector<int16_t> direct = DecodeFrames(frames);
     DebugMessages debug;
     const FilterOutput out = RunFilter(MakeFormat3Stream(frames, LastRecord::Short));

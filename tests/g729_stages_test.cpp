@@ -26,25 +26,6 @@ struct Decoder {
     }
 };
 
-constexpr int kWidths[kG729ParameterCount] = {8, 10, 8, 1, 13, 4, 7, 5, 13, 4, 7};
-
-// Packs the 11 parameters most significant bit first.
-Frame Pack(const int32_t (&params)[kG729ParameterCount]) {
-    Frame f{};
-    int bit = 0;
-    for (int i = 0; i < kG729ParameterCount; ++i)
-        for (int b = kWidths[i] - 1; b >= 0; --b, ++bit)
-            if ((params[i] >> b) & 1) f[bit / 8] |= static_cast<uint8_t>(0x80u >> (bit % 8));
-    return f;
-}
-
-// The parity bit that makes the pitch index of subframe 1 pass the check.
-int32_t GoodParity(int32_t p1) {
-    int ones = 0;
-    for (int b = 2; b < 8; ++b) ones += (p1 >> b) & 1;
-    return (ones + 1) & 1;
-}
-
 // ---- Creation ----
 
 TEST(G729State, CreationHoldsTheResetValues) {
@@ -381,7 +362,7 @@ TEST(G729Excitation, SharpeningAndGainsOfOneSubframe) {
         G729UnpackFrame(dec.d);
         float code[kG729SubframeSamples];
         G729DecodeSubframeExcitation(dec.d, 0, code);
-        ASSERT_EQ(dec.d->pitchLags[0], 20);  // P1 = 1: 20 0/3
+        ASSERT_EQ(dec.d->pitchLags[0], 20);  // P1 = 1: 19 2/3, integer part 20
         for (int n = 0; n < kG729SubframeSamples; ++n) {
             const float expected = n < 4 ? -1.0f : (n >= 20 && n < 24) ? -0.2f : 0.0f;
             EXPECT_FLOAT_EQ(code[n], expected) << n;
@@ -391,10 +372,54 @@ TEST(G729Excitation, SharpeningAndGainsOfOneSubframe) {
     }
 }
 
-TEST(G729Excitation, RunawayPitchGainStaysBoundedAndTheDecoderRecovers) {
-    // Gain index 5 has the largest adaptive gain (1.356): repeated at a short
-    // delay, the excitation grows on every pitch period.
-    int32_t runaway[kG729ParameterCount] = {0x25, 0x100, 3, GoodParity(3), 0x1555, 0xF, 5, 15, 0x1555, 0xF, 5};
+// Every float the decoder carries from frame to frame is finite.
+bool StateIsFinite(const G729Decoder &d) {
+    bool finite = std::isfinite(d.agcGain) && std::isfinite(d.tiltMemory) && std::isfinite(d.hpX1) &&
+                  std::isfinite(d.hpX2) && std::isfinite(d.hpY1) && std::isfinite(d.hpY2) &&
+                  std::isfinite(d.gainCode) && std::isfinite(d.gainPitch) && std::isfinite(d.sharpness);
+    for (float v : d.synthHistory) finite = finite && std::isfinite(v);
+    for (float v : d.synth) finite = finite && std::isfinite(v);
+    for (float v : d.excitationHistory) finite = finite && std::isfinite(v);
+    for (float v : d.synthMemory) finite = finite && std::isfinite(v);
+    for (float v : d.residualHistory) finite = finite && std::isfinite(v);
+    for (float v : d.postSynthMemory) finite = finite && std::isfinite(v);
+    return finite;
+}
+
+float LargestExcitation(const G729Decoder &d) {
+    float largest = 0.0f;
+    for (float v : d.excitationHistory) largest = std::max(largest, std::fabs(v));
+    return largest;
+}
+
+// Hostile frames: adaptive gains above 1 in both subframes. The first 400
+// repeat one frame at a short delay (gain index 5, the largest adaptive gain,
+// 1.356); the rest have random LSP, delay and pulse indices with a gain index
+// whose adaptive gain exceeds 1.
+std::vector<Frame> HostileFrames(int count) {
+    std::vector<int32_t> loudGains;
+    for (int32_t g = 0; g < 128; ++g) {
+        const float gp = g729::kGbk1[g729::kImap1[g >> 4]][0] + g729::kGbk2[g729::kImap2[g & 15]][0];
+        if (gp > 1.0f) loudGains.push_back(g);
+    }
+    const int32_t runaway[kG729ParameterCount] = {0x25, 0x100, 3, GoodParity(3), 0x1555, 0xF, 5, 15, 0x1555, 0xF, 5};
+    Lcg rng(46);
+    std::vector<Frame> frames;
+    for (int i = 0; i < count; ++i) {
+        if (i < 400) {
+            frames.push_back(Pack(runaway));
+            continue;
+        }
+        int32_t p[kG729ParameterCount];
+        for (int k = 0; k < kG729ParameterCount; ++k) p[k] = static_cast<int32_t>(rng.Below(1u << kWidths[k]));
+        p[6] = loudGains[rng.Below(static_cast<uint32_t>(loudGains.size()))];
+        p[10] = loudGains[rng.Below(static_cast<uint32_t>(loudGains.size()))];
+        frames.push_back(Pack(p));
+    }
+    return frames;
+}
+
+TEST(G729Excitation, HostileStreamStaysFiniteAndTheDecoderRecovers) {
     // Random frames whose gain indices keep the adaptive gain below 0.8.
     std::vector<int32_t> tameGains;
     for (int32_t g = 0; g < 128; ++g) {
@@ -412,11 +437,27 @@ TEST(G729Excitation, RunawayPitchGainStaysBoundedAndTheDecoderRecovers) {
     }
     DiagnosticCapture quiet;
     const std::vector<int16_t> fresh = DecodeFrames(good);
+    const std::vector<Frame> hostile = HostileFrames(2000);
+
+    // Without the guard the stream is what it is said to be: the decoder's
+    // memories leave the float range and stay there.
+    {
+        Decoder dec;
+        for (const Frame &f : hostile) {
+            std::memcpy(dec.d->inputFrame, f.data(), kG729FrameBytes);
+            G729DecodeFrameWithExcitationBound(dec.d, INFINITY);
+        }
+        EXPECT_FALSE(StateIsFinite(*dec.d)) << "the hostile stream overflows an unguarded decoder";
+    }
 
     Decoder dec;
-    for (int i = 0; i < 2000; ++i) dec.Decode(Pack(runaway));
-    for (float e : dec.d->excitationHistory) ASSERT_LE(std::fabs(e), 32767.0f);
-    for (float s : dec.d->synth) ASSERT_TRUE(std::isfinite(s));
+    float largest = 0.0f;
+    for (std::size_t i = 0; i < hostile.size(); ++i) {
+        dec.Decode(hostile[i]);
+        ASSERT_TRUE(StateIsFinite(*dec.d)) << "hostile frame " << i;
+        largest = std::max(largest, LargestExcitation(*dec.d));
+    }
+    EXPECT_EQ(largest, kG729ExcitationBound) << "the guard acted";
     std::vector<int16_t> after;
     for (const Frame &f : good) {
         dec.Decode(f);
@@ -428,6 +469,41 @@ TEST(G729Excitation, RunawayPitchGainStaysBoundedAndTheDecoderRecovers) {
     EXPECT_GT(SnrDb(std::vector<int16_t>(fresh.begin() + skip, fresh.end()),
                     std::vector<int16_t>(after.begin() + skip, after.end())),
               60.0);
+}
+
+TEST(G729Excitation, GuardChangesOnlySamplesBeyondItsBound) {
+    // One subframe decoded twice from the same state, with and without the
+    // guard (here at 3000, so that a loud past reaches it): samples within
+    // the bound agree exactly, the others sit on the bound with their sign.
+    Lcg rng(12);
+    int reached = 0, kept = 0;
+    for (int trial = 0; trial < 200; ++trial) {
+        Decoder a, b;
+        int32_t params[kG729ParameterCount];
+        for (int k = 0; k < kG729ParameterCount; ++k) params[k] = static_cast<int32_t>(rng.Below(1u << kWidths[k]));
+        params[3] = GoodParity(params[2]);
+        for (Decoder *dec : {&a, &b}) {
+            std::memcpy(dec->d->inputFrame, Pack(params).data(), kG729FrameBytes);
+            G729UnpackFrame(dec->d);
+        }
+        Lcg past(static_cast<uint32_t>(trial));
+        for (int n = 0; n < kG729ExcitationPast; ++n)
+            a.d->excitationHistory[n] = b.d->excitationHistory[n] = static_cast<float>(past.Below(8000)) - 4000.0f;
+        G729DecodeSubframeExcitation(a.d, 0, nullptr, INFINITY);
+        G729DecodeSubframeExcitation(b.d, 0, nullptr, 3000.0f);
+        for (int n = kG729ExcitationPast; n < kG729ExcitationPast + kG729SubframeSamples; ++n) {
+            const float free = a.d->excitationHistory[n], held = b.d->excitationHistory[n];
+            if (std::fabs(free) <= 3000.0f) {
+                ASSERT_EQ(held, free) << trial << " " << n;
+                ++kept;
+            } else {
+                ASSERT_EQ(held, std::copysign(3000.0f, free)) << trial << " " << n;
+                ++reached;
+            }
+        }
+    }
+    EXPECT_GT(reached, 100);
+    EXPECT_GT(kept, 100);
 }
 
 // ---- LSP decoding ----

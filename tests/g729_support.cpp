@@ -1,7 +1,5 @@
 #include "g729_support.h"
 
-#include <sys/stat.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,30 +14,13 @@ constexpr uint16_t kOne = 0x0081;
 constexpr uint16_t kZero = 0x007F;
 constexpr std::size_t kWordsPerFrame = 2 + kBitCount;
 
-bool IsDirectory(const std::string &path) {
-    struct stat info;
-    return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 void PutLe32(uint8_t *p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 }  // namespace
 
-std::string VectorsDir() {
-    std::string dir;
-    if (const char *env = std::getenv("VELKORIX_G729_VECTORS")) {
-        dir = env;
-    } else if (const char *shared = std::getenv("VELKORIX_SHARED_DIR")) {
-        dir = std::string(shared) + "/vectors/g729a";
-    } else {
-#ifdef VELKORIX_SHARED_DIR
-        dir = std::string(VELKORIX_SHARED_DIR) + "/vectors/g729a";
-#endif
-    }
-    return IsDirectory(dir) ? dir : std::string();
-}
+std::string VectorsDir() { return std::string(VELKORIX_SOURCE_DIR) + "/tests/data/g729a"; }
 
 std::vector<uint8_t> ReadFile(const std::string &path) {
     std::vector<uint8_t> bytes;
@@ -118,6 +99,21 @@ std::vector<uint8_t> MakeFormat3Stream(const std::vector<Frame> &frames, LastRec
         stream.resize(stream.size() + (payload - held * kG729FrameBytes), 0);
     }
     return stream;
+}
+
+Frame Pack(const int32_t (&params)[kG729ParameterCount]) {
+    Frame f{};
+    int bit = 0;
+    for (int i = 0; i < kG729ParameterCount; ++i)
+        for (int b = kWidths[i] - 1; b >= 0; --b, ++bit)
+            if ((params[i] >> b) & 1) f[bit / 8] |= static_cast<uint8_t>(0x80u >> (bit % 8));
+    return f;
+}
+
+int32_t GoodParity(int32_t p1) {
+    int ones = 0;
+    for (int b = 2; b < 8; ++b) ones += (p1 >> b) & 1;
+    return (ones + 1) & 1;
 }
 
 std::vector<int16_t> DecodeFrames(const std::vector<Frame> &frames) {

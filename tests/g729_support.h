@@ -14,9 +14,8 @@ namespace g729test {
 
 using Frame = std::array<uint8_t, kG729FrameBytes>;
 
-// Directory of the ITU G.729 Annex A vectors: $VELKORIX_G729_VECTORS, else
-// $VELKORIX_SHARED_DIR/vectors/g729a, else the shared directory beside the
-// source tree. Empty when the directory does not exist.
+// Directory of the ITU G.729 Annex A vectors carried in the repository
+// (tests/data/g729a of the source tree).
 std::string VectorsDir();
 
 // An ITU serial bitstream (.bit): per frame a sync word 0x6B21, the bit count
@@ -53,6 +52,13 @@ enum class LastRecord {
 // bytes 14..17, little-endian) and a payload of four packed frames.
 std::vector<uint8_t> MakeFormat3Stream(const std::vector<Frame> &frames,
                                        LastRecord last = LastRecord::PadWithZeroFrames);
+
+// Widths of the 11 parameters of a frame, in frame order.
+inline constexpr int kWidths[kG729ParameterCount] = {8, 10, 8, 1, 13, 4, 7, 5, 13, 4, 7};
+// Packs the 11 parameters most significant bit first.
+Frame Pack(const int32_t (&params)[kG729ParameterCount]);
+// The parity bit that makes the pitch index of subframe 1 pass the check.
+int32_t GoodParity(int32_t p1);
 
 // Decodes frames one after the other through one fresh decoder.
 std::vector<int16_t> DecodeFrames(const std::vector<Frame> &frames);

@@ -60,16 +60,6 @@ inline bool TakeNothrowAllocationFailure() {
     return false;
 }
 
-// The directory of the shared reference data, or empty when it is absent.
-inline std::string SharedDir() {
-    if (const char *env = std::getenv("VELKORIX_SHARED_DIR")) return env;
-#ifdef VELKORIX_SHARED_DIR
-    return VELKORIX_SHARED_DIR;
-#else
-    return {};
-#endif
-}
-
 // A small deterministic generator for test data.
 class Lcg {
 public:

@@ -91,9 +91,26 @@ void G729Decoder_Destroy(G729Decoder *decoder);
 
 // ---- Frame decoding (g729_frame.cpp) ----
 
+// Bound of the excitation guard. The adaptive codebook feeds the excitation
+// back into itself: pitch gains above 1 (the gain codebook reaches 1.36)
+// repeated over many subframes make it grow without end, until the float
+// filters reach infinity and every later frame decodes to nothing. The guard
+// holds each excitation sample to this bound. It lies far beyond what the
+// decoding of any real stream reaches (the ITU conformance streams peak near
+// 1.4e6, 57 dB below it), so it never acts on one; and it keeps the signals
+// after it, which the synthesis filter of a reachable LP vector amplifies by
+// up to about 1e5, far below the 1e18 where the post-filter's energies (sums
+// of 40 squares) would leave the float range. The memories are short, so
+// about twenty frames after such a stream ends the decoder gives the output
+// of a fresh one again.
+inline constexpr float kG729ExcitationBound = 1.0e9f;
+
 // Decodes the 10 bytes in `inputFrame` into the 80 samples of `outputPcm`.
 // Every bit pattern is a frame; the answer is always 10, the bytes consumed.
 int32_t G729Decoder_DecodeFrame(G729Decoder *decoder);
+// The same with another bound of the excitation guard; infinity decodes with
+// no guard at all (the tests compare the two).
+int32_t G729DecodeFrameWithExcitationBound(G729Decoder *decoder, float excitationBound);
 
 // Unpacks `inputFrame` into `params` and replaces params[3] by the pitch
 // parity result (0 holds, 1 error). Steps 1-3 of the frame driver.
@@ -155,8 +172,10 @@ void G729FixedCodebook(int32_t positions, int32_t signs, float code[kG729Subfram
 // storing its integer delay in `pitchLags` and updating the sharpness, the
 // energy predictor memory and the two gains; subframe 1 also stores its delay
 // as `previousPitchLag`. `code`, when given, receives the sharpened
-// fixed-codebook vector. The excitation samples are held to +-32767.
-void G729DecodeSubframeExcitation(G729Decoder *decoder, int subframe, float *code = nullptr);
+// fixed-codebook vector. The excitation samples are held to +-`bound` (the
+// excitation guard).
+void G729DecodeSubframeExcitation(G729Decoder *decoder, int subframe, float *code = nullptr,
+                                  float bound = kG729ExcitationBound);
 
 // ---- Synthesis and post-processing (g729_synthesis.cpp) ----
 

@@ -16,7 +16,6 @@ constexpr float kSharpMax = 0.7945f;
 constexpr float kSharpMin = 0.2f;
 constexpr double kMeanEnergy = 36.0;         // dB, mean fixed-codebook energy
 constexpr float kEnergyFloor = 0.01f;        // keeps the logarithm finite for a silent code
-constexpr float kExcitationLimit = 32767.0f;  // bound of the excitation samples
 
 // 20 log10 of every fixed-gain correction factor of the two gain codebooks,
 // computed once: the factor depends only on the pair of rows.
@@ -121,7 +120,7 @@ void G729FixedCodebook(int32_t positions, int32_t signs, float code[L]) {
     for (int k = 0; k < 4; ++k) code[pos[k]] = ((signs >> k) & 1) ? 1.0f : -1.0f;
 }
 
-void G729DecodeSubframeExcitation(G729Decoder *d, int subframe, float *codeOut) {
+void G729DecodeSubframeExcitation(G729Decoder *d, int subframe, float *codeOut, float bound) {
     const int32_t *p = d->params;
     const int32_t pitchIndex = subframe == 0 ? p[2] : p[7];
     const int32_t positions = subframe == 0 ? p[4] : p[8];
@@ -177,13 +176,13 @@ void G729DecodeSubframeExcitation(G729Decoder *d, int subframe, float *codeOut) 
     if (s < kSharpMin) s = kSharpMin;
     d->sharpness = s;
 
-    // 7. Mix the two contributions. The excitation is held to the 16-bit
-    // range, as it is in a fixed-point decoder: without a bound, frames with
-    // pitch gains above 1 (a damaged or hostile stream) make it grow until the
-    // filters overflow to infinity and every later frame decodes to nothing.
+    // 7. Mix the two contributions, through the excitation guard: a sample
+    // beyond the bound is set to the bound. Only a stream whose pitch gains
+    // stay above 1 for many subframes gets there; below it the guard changes
+    // nothing.
     for (int n = 0; n < L; ++n) {
         const float e = gainPitch * exc[n] + gainCode * code[n];
-        exc[n] = e < -kExcitationLimit ? -kExcitationLimit : (e > kExcitationLimit ? kExcitationLimit : e);
+        exc[n] = e < -bound ? -bound : (e > bound ? bound : e);
     }
     if (codeOut) std::memcpy(codeOut, code, sizeof(code));
 }

@@ -61,7 +61,9 @@ void G729UnpackFrame(G729Decoder *d) {
     d->params[3] = G729PitchParityError(d->params[2], d->params[3]);
 }
 
-int32_t G729Decoder_DecodeFrame(G729Decoder *d) {
+int32_t G729Decoder_DecodeFrame(G729Decoder *d) { return G729DecodeFrameWithExcitationBound(d, kG729ExcitationBound); }
+
+int32_t G729DecodeFrameWithExcitationBound(G729Decoder *d, float excitationBound) {
     G729UnpackFrame(d);
 
     float lsp[kG729LpcOrder];
@@ -69,7 +71,7 @@ int32_t G729Decoder_DecodeFrame(G729Decoder *d) {
     G729InterpolateLpc(d, lsp);
 
     for (int subframe = 0; subframe < 2; ++subframe) {
-        G729DecodeSubframeExcitation(d, subframe);
+        G729DecodeSubframeExcitation(d, subframe, nullptr, excitationBound);
         G729SynthesizeSubframe(d, subframe);
     }
     std::memmove(d->excitationHistory, d->excitationHistory + kG729FrameSamples,

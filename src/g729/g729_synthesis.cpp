@@ -110,6 +110,12 @@ void G729AllPoleFilter(const float a[M + 1], const float *x, float *y, int n, fl
     if (updateMemory) std::memcpy(memory, out + n - M, sizeof(float) * M);
 }
 
+// Two neighbouring delays can correlate within float rounding of each other,
+// and the 3 dB test can fall within rounding of its threshold: there the
+// choice follows the rounding of the decoder's float state (a decoder that
+// carries its state in double may choose the other way in a few subframes
+// of a long stream). The sums' order is not what decides: summed in plain
+// order, or exactly, the same float residual gives the same choices.
 int32_t G729PitchPostFilter(const float *r, int32_t tmin, int32_t tmax, float p[L]) {
     float best = -1e38f;
     int32_t t = tmin;
