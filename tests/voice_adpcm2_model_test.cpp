@@ -230,8 +230,9 @@ int64_t Draw(Random &random, int64_t low, int64_t high) {
     return random.Range(0, 3) == 0 ? value : Shr(value, scale);
 }
 
-// A state inside the limits the codec keeps: YU 544..5120, YL within 64 of
-// 64 x (544..5120), A2 within +-12288, |A1| <= 15360 - A2, zero coefficients
+// A state inside the limits the codec keeps: YU 544..5120, YL 34816..327680
+// (its update settles within 64 of 64 x YU and never leaves 64 x 544 ..
+// 64 x 5120), A2 within +-12288, |A1| <= 15360 - A2, zero coefficients
 // within +-16384 (where their leak balances the largest step), differences
 // within the inverse quantizer's +-8160, the averages and AP within what
 // their updates reach; reconstructed samples and sign history anything.
@@ -247,7 +248,8 @@ Model RandomState(Random &random) {
     m.DML = random.Range(0, 14336);
     m.AP = random.Range(0, 3) == 0 ? 256 : random.Range(0, 512);
     m.YU = random.Range(544, 5120);
-    m.YL = random.Range(0, 1) ? 64 * m.YU + random.Range(-64, 64) : random.Range(544 * 64 - 64, 5120 * 64 + 64);
+    m.YL = Limit(random.Range(0, 1) ? 64 * m.YU + random.Range(-64, 64) : random.Range(544 * 64, 5120 * 64), 544 * 64,
+                 5120 * 64);
     m.TD = random.Range(0, 1);
     m.PK1 = random.Range(-32768, 32767) >> random.Range(0, 15);
     m.PK2 = random.Range(0, 7) == 0 ? 0 : random.Range(-32768, 32767) >> random.Range(0, 15);
