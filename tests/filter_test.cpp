@@ -442,8 +442,9 @@ TEST_F(FilterTest, ShortFormat6PayloadIsReportedAndCompletedWithZeros) {
         {100, 164, 1}, {3000, 3000, 1},   // cut, or beyond the frame's room
     };
     for (const Case &c : cases) {
-        std::vector<uint8_t> bytes(c.present, 0);
-        std::memcpy(bytes.data(), payload.data(), std::min<std::size_t>(c.present, 164));
+        const auto copied = static_cast<std::ptrdiff_t>(std::min<std::size_t>(c.present, 164));
+        std::vector<uint8_t> bytes(payload.begin(), payload.begin() + copied);
+        bytes.resize(c.present, 0);
         capture.Clear();
         sink.samples.clear();
         filter->QueryAcceptInput(filter->InputConnectionType());  // a fresh decoder for each record

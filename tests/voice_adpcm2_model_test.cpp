@@ -51,7 +51,10 @@ int64_t Wrap32(int64_t v) {
     return v >= 0x80000000LL ? v - 0x100000000LL : v;
 }
 // Arithmetic shift right (floor division by a power of two).
-int64_t Shr(int64_t v, int n) { return v >= 0 ? v / (int64_t{1} << n) : -((-v + (int64_t{1} << n) - 1) / (int64_t{1} << n)); }
+int64_t Shr(int64_t v, int n) {
+    const int64_t unit = int64_t{1} << n;
+    return v >= 0 ? v / unit : -((-v + unit - 1) / unit);
+}
 int64_t Limit(int64_t v, int64_t low, int64_t high) { return v < low ? low : v > high ? high : v; }
 int64_t Sgn(int64_t v) { return v < 0 ? -1 : 1; }
 
