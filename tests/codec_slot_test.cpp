@@ -2,6 +2,7 @@
 // options, for audio and video types.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -236,6 +237,73 @@ TEST(CodecSlot, BlockVideoSizeTravelsInTheInput) {
     slot->width = 5;
     EXPECT_EQ(CodecSlotDestroy(slot.get()), 1);
     EXPECT_TRUE(IsCleared(*slot));
+}
+
+TEST(CodecSlot, BlockVideoHeightLimits) {
+    auto slot = NewSlot();
+    velkorix::test::DebugCapture capture;
+    ASSERT_EQ(CodecSlotCreate(slot.get(), 160, 112, 2), 1);
+    std::vector<uint8_t> input(64, 0x42);
+    slot->input = input.data();
+    slot->inputLength = 64;
+    input[0] = 20;  // 320 wide, a width inside the range
+    // Heights below 112 and above 576 are refused before anything is staged
+    // or the decoder replaced; 112 and 576 themselves are taken.
+    for (uint8_t rows : {0, 1, 6, 37, 38, 255}) {
+        input[1] = rows;
+        capture.Clear();
+        EXPECT_EQ(CodecSlotDecode(slot.get()), 0) << "height " << rows * 16;
+        EXPECT_EQ(capture.Count("VIDEO FRAME SIZE OUT OF RANGE\n"), 1) << "height " << rows * 16;
+        EXPECT_EQ(slot->width, 160) << "height " << rows * 16;
+        EXPECT_EQ(slot->height, 112) << "height " << rows * 16;
+        EXPECT_EQ(slot->staging[0], 0) << "height " << rows * 16;
+    }
+    for (uint8_t rows : {7, 36}) {
+        input[1] = rows;
+        capture.Clear();
+        CodecSlotDecode(slot.get());
+        EXPECT_TRUE(capture.Messages().empty()) << "height " << rows * 16;
+        EXPECT_EQ(slot->height, rows * 16);
+    }
+    EXPECT_EQ(slot->staging[0], 0x42);
+    CodecSlotDestroy(slot.get());
+}
+
+// Heap blocks of at most this many bytes are granted, larger ones refused: the
+// type-2 decoder's record is small, its frame buffer is not.
+void *SmallBlocksOnly(std::size_t size) { return size <= 4096 ? std::malloc(size) : nullptr; }
+
+// When the decoder (or its frame buffer) for a new frame size cannot be
+// created, the decode refuses with 0, as for every type without a decoder:
+// nothing is staged and no frame decode runs on a null decoder or into a
+// null frame buffer.
+TEST(CodecSlot, BlockVideoWithoutADecoderIsRefused) {
+    std::vector<uint8_t> input(100, 0x42);
+    input[0] = 11;  // 176 x 112, a size other than the one created
+    input[1] = 7;
+    struct Case {
+        const char *what;
+        void *(*allocate)(std::size_t);
+        bool decoder, frameBuffer;
+    } cases[] = {
+        {"no heap at all", [](std::size_t) -> void * { return nullptr; }, false, false},
+        {"no frame buffer", &SmallBlocksOnly, true, false},
+    };
+    for (const Case &c : cases) {
+        auto slot = NewSlot();
+        ASSERT_EQ(CodecSlotCreate(slot.get(), 160, 112, 2), 1);
+        slot->input = input.data();
+        slot->inputLength = 100;
+        const auto previous = velkorix::SetRawAllocator({c.allocate, nullptr});
+        const int32_t result = CodecSlotDecode(slot.get());
+        velkorix::SetRawAllocator(previous);
+        EXPECT_EQ(result, 0) << c.what;
+        EXPECT_EQ(slot->instance != nullptr, c.decoder) << c.what;
+        EXPECT_EQ(slot->output != nullptr, c.frameBuffer) << c.what;
+        EXPECT_EQ(slot->staging[0], 0) << c.what << ": input staged with nowhere to decode it";
+        EXPECT_EQ(CodecSlotDestroy(slot.get()), 1);
+        EXPECT_TRUE(IsCleared(*slot));
+    }
 }
 
 TEST(CodecSlot, BlockVideoInputTooShortForItsSize) {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "codec_slot/aligned.h"
 #include "filter/audio_decoder_filter.h"
 #include "filter/guids.h"
 #include "g726_stream/g726_stream.h"
@@ -426,6 +427,79 @@ TEST_F(FilterTest, ShortG729PayloadIsReportedAndBounded) {
     EXPECT_EQ(capture.Count(kTruncatedSampleMessage), 1);
 }
 
+TEST_F(FilterTest, ShortFormat6PayloadIsReportedAndCompletedWithZeros) {
+    Connect();
+    DebugCapture capture;
+    const auto payload = Noise(164, 19);
+    struct Case {
+        std::size_t present;
+        int32_t declared;
+        int reports;  // truncation reports for the record
+    } cases[] = {
+        {164, 164, 0}, {2044, 2044, 0},  // whole: the bytes after the 164 are not read
+        {100, 100, 1}, {0, 0, 1},         // short payloads
+        {164, 100, 1},                    // a short declared length over more bytes
+        {100, 164, 1}, {3000, 3000, 1},   // cut, or beyond the frame's room
+    };
+    for (const Case &c : cases) {
+        const auto copied = static_cast<std::ptrdiff_t>(std::min<std::size_t>(c.present, 164));
+        std::vector<uint8_t> bytes(payload.begin(), payload.begin() + copied);
+        bytes.resize(c.present, 0);
+        capture.Clear();
+        sink.samples.clear();
+        filter->QueryAcceptInput(filter->InputConnectionType());  // a fresh decoder for each record
+        ASSERT_EQ(Feed(Record(6, bytes, c.declared)), S_OK);
+        ASSERT_EQ(sink.samples.size(), 1u);
+        EXPECT_EQ(sink.samples[0].data.size(), 640u);
+        EXPECT_EQ(capture.Count(kTruncatedSampleMessage), c.reports)
+            << c.present << " bytes present, " << c.declared << " declared";
+        EXPECT_EQ(capture.Messages().size(), static_cast<std::size_t>(c.reports));
+    }
+}
+
+// A decoder that cannot be created leaves the slot without one: every sample
+// of its format is then reported as a decode error and delivered as silence
+// of the format's length, although the one output buffer still holds the
+// previous sample's audio.
+TEST_F(FilterTest, DecodeFailureDeliversSilenceAndIsReported) {
+    Connect();
+    DebugCapture capture;
+    const struct {
+        uint8_t format;
+        std::size_t payload;
+        std::size_t reported;
+    } cases[] = {{0, 120, 640}, {1, 160, 320}, {2, 77, 154}, {3, 40, 640}, {6, 164, 640}};
+    const auto dirty = Record(1, Noise(50000, 60));  // A-law codes never decode to 0
+    for (const auto &c : cases) {
+        const auto failing = Record(c.format, Noise(c.payload, 61));
+        sink.samples.clear();
+        ASSERT_EQ(Feed(dirty), S_OK);
+        filter->QueryAcceptInput(filter->InputConnectionType());  // the next sample creates a decoder
+        capture.Clear();
+        const auto previous = SetRawAllocator({[](std::size_t) -> void * { return nullptr; }, nullptr});
+        const HRESULT first = Feed(failing);
+        SetRawAllocator(previous);
+        ASSERT_EQ(first, S_OK);
+        EXPECT_EQ(filter->Context().Slot().instance, nullptr);
+        // The same format again: the type has not changed, so no new decoder
+        // is tried and the sample fails the same way.
+        ASSERT_EQ(Feed(failing), S_OK);
+        ASSERT_EQ(sink.samples.size(), 3u);
+        for (std::size_t i : {1u, 2u})
+            EXPECT_EQ(sink.samples[i].data, std::vector<uint8_t>(c.reported, 0))
+                << "format " << int(c.format) << ", sample " << i;
+        EXPECT_EQ(capture.Count(kDecodeErrorMessage), 2) << "format " << int(c.format);
+        EXPECT_EQ(capture.Messages().size(), 2u) << "format " << int(c.format);
+
+        // After a media-type check the decoder is created and decodes again.
+        filter->QueryAcceptInput(filter->InputConnectionType());
+        ASSERT_EQ(Feed(failing), S_OK);
+        EXPECT_NE(filter->Context().Slot().instance, nullptr);
+        EXPECT_NE(sink.samples.back().data, std::vector<uint8_t>(c.reported, 0)) << "format " << int(c.format);
+        EXPECT_EQ(capture.Count(kDecodeErrorMessage), 2) << "format " << int(c.format);
+    }
+}
+
 TEST_F(FilterTest, FiltersDoNotShareDecoderState) {
     Connect();
     CollectingPin otherSink;
@@ -499,6 +573,54 @@ TEST_F(FilterTest, LevelChangeAttachesTheInputTypeOnce) {
     EXPECT_EQ(sink.samples[4].type, nullptr);
 }
 
+// Input types whose format block is long enough to carry a palette (entry
+// count at byte 80, 4-byte entries from byte 88): a level change attaches a
+// copy of the input type whose palette is adjusted with the new level, and
+// the input pin's own type stays as it was.
+TEST_F(FilterTest, LevelStepAdjustsThePaletteOfACopyOfTheInputType) {
+    format.assign(88 + 4 * 3, 0);
+    for (std::size_t i = 0; i < 80; ++i) format[i] = static_cast<uint8_t>(i + 1);
+    const uint32_t count = 3;
+    std::memcpy(format.data() + 80, &count, 4);
+    const uint8_t entries[12] = {0, 100, 255, 7, 10, 128, 245, 9, 1, 2, 3, 4};
+    std::memcpy(format.data() + 88, entries, 12);
+    const std::vector<uint8_t> original = format;
+    AM_MEDIA_TYPE t = WaveType(format);
+    ASSERT_EQ(filter->ConnectInput(&t), S_OK);
+    ASSERT_EQ(filter->ConnectOutput(&sink), S_OK);
+    ASSERT_EQ(filter->Run(), S_OK);
+
+    // The attached type's palette after a change to `level`.
+    auto paletteAfter = [&](LONG level) {
+        filter->SetLevel(level, 0);
+        EXPECT_EQ(Feed(Record(0, Noise(120, 70))), S_OK);
+        const AM_MEDIA_TYPE *attached = sink.samples.back().type;
+        std::vector<uint8_t> palette;
+        if (!attached) return palette;
+        EXPECT_EQ(attached->subtype, kSubtypeWave);
+        EXPECT_EQ(attached->cbFormat, original.size());
+        if (attached->cbFormat != original.size()) return palette;
+        // Everything before the entries is the input's.
+        EXPECT_EQ(std::memcmp(attached->pbFormat, original.data(), 88), 0);
+        palette.assign(attached->pbFormat + 88, attached->pbFormat + 100);
+        return palette;
+    };
+    auto inputTypeIsUntouched = [&] {
+        const AM_MEDIA_TYPE *input = filter->InputConnectionType();
+        return input->cbFormat == original.size() &&
+               std::memcmp(input->pbFormat, original.data(), original.size()) == 0;
+    };
+
+    // Level 10: low 10, high 245, G = 235/255 (worked out in the palette test below).
+    EXPECT_EQ(paletteAfter(10), (std::vector<uint8_t>{0, 97, 255, 7, 0, 128, 255, 9, 0, 0, 0, 4}));
+    EXPECT_TRUE(inputTypeIsUntouched());
+    // Level -10, again from the input's palette: v * 235/255 + 10.
+    EXPECT_EQ(paletteAfter(-10), (std::vector<uint8_t>{10, 102, 245, 7, 19, 127, 235, 9, 10, 11, 12, 4}));
+    EXPECT_TRUE(inputTypeIsUntouched());
+    // Back to 0: the input's palette unchanged.
+    EXPECT_EQ(paletteAfter(0), std::vector<uint8_t>(entries, entries + 12));
+    EXPECT_TRUE(inputTypeIsUntouched());
+}
 
 TEST_F(FilterTest, AttachedOutputTypeIsCheckedAndAdopted) {
     Connect();

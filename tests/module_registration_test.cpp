@@ -273,5 +273,57 @@ TEST_F(ModuleRegistrationTest, RegistryTreeDeletion) {
     EXPECT_FALSE(standin::RegistryKeyExists("Tree\\Locked\\Inner"));
 }
 
+void CreateKeys(std::initializer_list<const char *> paths) {
+    for (const char *path : paths) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyA(HKEY_CLASSES_ROOT, path, &key), ERROR_SUCCESS) << path;
+        RegCloseKey(key);
+    }
+}
+
+// A key that cannot be opened, for good (its security denies the caller),
+// ends the walk with the refusal instead of being enumerated again and again.
+// The stand-in lifts each refusal after 1000 attempts only so that a walk
+// that keeps coming back to the key ends and the count below shows it.
+constexpr int kRefusalsBeforeGivingWay = 1000;
+
+TEST_F(ModuleRegistrationTest, RegistryTreeDeletionStopsAtAKeyItCannotOpen) {
+    CreateKeys({"Tree\\Denied\\Inner", "Tree\\Other"});
+    standin::RefuseRegistryOpen("Tree\\Denied", ERROR_ACCESS_DENIED, kRefusalsBeforeGivingWay);
+    EXPECT_EQ(DeleteRegistryTree(HKEY_CLASSES_ROOT, "Tree"), kAccessDenied);
+    EXPECT_EQ(standin::RegistryOpenRefusals("Tree\\Denied"), 1) << "the walk came back to the key it cannot open";
+    EXPECT_TRUE(standin::RegistryKeyExists("Tree\\Denied\\Inner"));
+    EXPECT_TRUE(standin::RegistryKeyExists("Tree\\Other"));
+
+    // The key named itself: refused the same way; only "not found" is success.
+    standin::RefuseRegistryOpen("Tree", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(DeleteRegistryTree(HKEY_CLASSES_ROOT, "Tree"), kAccessDenied);
+    EXPECT_TRUE(standin::RegistryKeyExists("Tree"));
+}
+
+TEST_F(ModuleRegistrationTest, RegistryTreeDeletionStopsWhenTheSameChildComesBack) {
+    // A child that enumeration lists but that opens as "not found" (as when
+    // it vanishes and reappears under the walk) is skipped as deleted; when
+    // it is listed again the walk stops instead of going round forever.
+    CreateKeys({"Tree\\Ghost\\Inner", "Tree\\Other"});
+    standin::RefuseRegistryOpen("Tree\\Ghost", ERROR_FILE_NOT_FOUND, kRefusalsBeforeGivingWay);
+    EXPECT_EQ(DeleteRegistryTree(HKEY_CLASSES_ROOT, "Tree"), E_FAIL);
+    EXPECT_EQ(standin::RegistryOpenRefusals("Tree\\Ghost"), 1) << "the walk went round on the same child";
+    EXPECT_TRUE(standin::RegistryKeyExists("Tree\\Ghost\\Inner"));
+}
+
+TEST_F(ModuleRegistrationTest, UnregistrationFailsOnAClassKeyItCannotOpen) {
+    ASSERT_EQ(DllRegisterServer(), S_OK);
+    const std::string server = kDecoderKey + "\\InprocServer32";
+    standin::RefuseRegistryOpen(server, ERROR_ACCESS_DENIED, kRefusalsBeforeGivingWay);
+    EXPECT_EQ(DllUnregisterServer(), kAccessDenied);
+    EXPECT_EQ(standin::RegistryOpenRefusals(server), 1);
+    EXPECT_TRUE(standin::RegistryKeyExists(server));
+    // Once the key opens again, unregistration completes.
+    standin::RefuseRegistryOpen(server, ERROR_ACCESS_DENIED, 0);
+    EXPECT_EQ(DllUnregisterServer(), S_OK);
+    ExpectNoClassKeys();
+}
+
 }  // namespace
 }  // namespace velkorix

@@ -130,6 +130,46 @@ TEST(VoiceBinding, G711PayloadsDecodeOneSamplePerByte) {
     }
 }
 
+// An output pointer at an odd address (a caller's byte buffer) is written
+// through a copy: the same bytes as into an aligned buffer, and not one byte
+// before or after them.
+TEST(VoiceBinding, AnUnalignedOutputGetsTheSameSamples) {
+    const auto pcm = velkorix::test::SpeechLike(321, 69);
+    const auto adpcm = AdpcmPayload(pcm.data());
+    velkorix::test::Random random(70);
+    std::vector<uint8_t> codes(2047);
+    for (auto &b : codes) b = static_cast<uint8_t>(random.Next());
+    struct Case {
+        int32_t type;
+        const uint8_t *input;
+        int32_t length;
+        std::size_t bytes;  // written to the output
+    } cases[] = {
+        {6, adpcm.data(), 164, 642},  // a whole payload
+        {6, adpcm.data(), 100, 642},  // a short one, completed with zeros
+        {9, codes.data(), 1, 2},     {9, codes.data(), 479, 958},   {9, codes.data(), 480, 960},
+        {9, codes.data(), 481, 962}, {10, codes.data(), 1000, 2000}, {10, codes.data(), 2047, 4094},
+    };
+    for (const Case &c : cases) {
+        Slot aligned, unaligned;
+        ASSERT_EQ(CodecSlotCreate(aligned.slot.get(), 0, 0, c.type), 1);
+        ASSERT_EQ(CodecSlotCreate(unaligned.slot.get(), 0, 0, c.type), 1);
+        std::vector<int16_t> expected(c.bytes / 2 + 1);
+        auto *expectedBytes = reinterpret_cast<uint8_t *>(expected.data());
+        std::vector<int16_t> room(c.bytes / 2 + 2, static_cast<int16_t>(0xEEEE));
+        uint8_t *odd = reinterpret_cast<uint8_t *>(room.data()) + 1;
+        // Twice, so that the second call runs on the state the first left.
+        for (int call = 0; call < 2; ++call) {
+            ASSERT_EQ(aligned.Decode(c.input, c.length, expectedBytes), 1);
+            ASSERT_EQ(unaligned.Decode(c.input, c.length, odd), 1);
+            EXPECT_EQ(std::memcmp(odd, expectedBytes, c.bytes), 0) << "type " << c.type << ", length " << c.length;
+            EXPECT_EQ(odd[-1], 0xEE) << "type " << c.type << ", length " << c.length;
+            for (std::size_t i = c.bytes; i < 2 * room.size() - 1; ++i)
+                ASSERT_EQ(odd[i], 0xEE) << "type " << c.type << ", length " << c.length << ", byte " << i;
+        }
+    }
+}
+
 TEST(VoiceBinding, NothingToReadWritesNothing) {
     for (int32_t type : {6, 9, 10}) {
         Slot s;

@@ -57,6 +57,9 @@ int32_t DecodeBlockVideo(CodecSlot *slot) {
         AlignedFree(slot->output);
         slot->output = AllocateFrameBuffer(width, height);
     }
+    // Without a decoder (its creation failed) or a frame buffer there is
+    // nothing to decode into: refused as every type without a decoder is.
+    if (!slot->instance || !slot->output) return 0;
     // The size bytes are not part of the picture data: stage what follows them.
     const int32_t pictureBytes = slot->inputLength - 2;
     std::memcpy(slot->staging, slot->input + 2, static_cast<std::size_t>(pictureBytes));

@@ -29,6 +29,11 @@ struct PayloadPlan {
     bool truncated = false;  // the payload cannot be taken as declared
 };
 
+// Format 6: the payload of the one frame a sample carries, and the payload
+// room of that frame.
+constexpr int32_t kAdpcmPayloadBytes = 164;
+constexpr int32_t kAdpcmFrameRoom = 2044;
+
 LONG Bounded(int64_t bytes, LONG capacity) { return static_cast<LONG>(std::clamp<int64_t>(bytes, 0, capacity)); }
 
 PayloadPlan Plan(uint8_t format, int32_t length, int32_t available, LONG capacity) {
@@ -62,12 +67,15 @@ PayloadPlan Plan(uint8_t format, int32_t length, int32_t available, LONG capacit
             break;
         }
         case 6:
-            // One frame of 321 samples whatever the payload holds (zero codes
-            // for what it lacks); the binding takes at most 2044 bytes.
+            // One frame of 321 samples from a 164-byte payload whatever the
+            // sample holds: the binding reads at most those 164 bytes and
+            // decodes zero bytes for what is missing, which is reported like
+            // a short G.729 payload. A payload beyond the 2044 bytes a frame
+            // has room for is reported too.
             plan.reported = Bounded(OutputLengthRule(6, length), capacity);
-            plan.usable = capacity < 642 ? -1 : std::min(present, 2044);
+            plan.usable = capacity < 642 ? -1 : std::min(present, kAdpcmPayloadBytes);
             plan.decodedBytes = plan.usable < 0 ? 0 : 642;
-            plan.truncated = cut || plan.usable != present;
+            plan.truncated = cut || present < kAdpcmPayloadBytes || present > kAdpcmFrameRoom;
             break;
         default:
             // No decoder behind the format: silence of the rule's length.

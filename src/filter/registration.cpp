@@ -102,19 +102,32 @@ HRESULT MapperSteps(Mapper *mapper, BOOL doRegister) {
 HRESULT DeleteRegistryTree(HKEY parent, const char *subkey) {
     if (!subkey || !*subkey) return E_FAIL;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(parent, subkey, 0, MAXIMUM_ALLOWED, &key) != ERROR_SUCCESS) return S_OK;
+    // A key that is not there is as good as deleted. Any other refusal (access
+    // denied, for one) is a failure: the caller would enumerate the key again
+    // and again.
+    const LSTATUS opened = RegOpenKeyExA(parent, subkey, 0, MAXIMUM_ALLOWED, &key);
+    if (opened == ERROR_FILE_NOT_FOUND) return S_OK;
+    if (opened != ERROR_SUCCESS) return Win32Failure(static_cast<DWORD>(opened));
+    // The walk always takes the first child and removes it. A child that is
+    // still there afterwards (its deletion failed, or it opened as "not found"
+    // while enumeration still lists it) would come back forever: it ends the
+    // walk with a failure.
     char child[MAX_PATH + 1];
+    char previous[MAX_PATH + 1] = "";
+    HRESULT hr = S_OK;
     for (;;) {
         DWORD length = sizeof(child);
         if (RegEnumKeyExA(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        // A child that cannot be removed would be enumerated again forever.
-        const HRESULT hr = DeleteRegistryTree(key, child);
-        if (FAILED(hr)) {
-            RegCloseKey(key);
-            return hr;
+        if (previous[0] && std::strcmp(child, previous) == 0) {
+            hr = E_FAIL;
+            break;
         }
+        hr = DeleteRegistryTree(key, child);
+        if (FAILED(hr)) break;
+        std::memcpy(previous, child, sizeof(previous));
     }
     RegCloseKey(key);
+    if (FAILED(hr)) return hr;
     const LSTATUS status = RegDeleteKeyA(parent, subkey);
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return Win32Failure(static_cast<DWORD>(status));
     return S_OK;

@@ -34,6 +34,12 @@ struct Injection {
     LSTATUS error = ERROR_SUCCESS;
 };
 
+struct Refusal {
+    LSTATUS error = ERROR_SUCCESS;
+    int left = -1;  // refusals still to come; -1: no end
+    int count = 0;  // refusals made
+};
+
 struct Registry {
     std::mutex mutex;
     std::shared_ptr<Node> root = std::make_shared<Node>();
@@ -41,6 +47,7 @@ struct Registry {
     uintptr_t nextHandle = 0x1000;
     std::map<RegistryCall, Injection> injections;
     std::set<std::string, CaseLess> protectedKeys;
+    std::map<std::string, Refusal, CaseLess> refusedOpens;
 };
 
 Registry &State() {
@@ -141,6 +148,7 @@ void ResetRegistry() {
     r.handles.clear();
     r.injections.clear();
     r.protectedKeys.clear();
+    r.refusedOpens.clear();
 }
 
 void FailRegistryCall(RegistryCall call, int skip, LSTATUS error) {
@@ -153,6 +161,19 @@ void ProtectRegistryKey(const std::string &path) {
     Registry &r = State();
     std::lock_guard<std::mutex> lock(r.mutex);
     r.protectedKeys.insert(Join(Split(path.c_str())));
+}
+
+void RefuseRegistryOpen(const std::string &path, LSTATUS error, int limit) {
+    Registry &r = State();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.refusedOpens[Join(Split(path.c_str()))] = Refusal{error, limit < 0 ? -1 : limit, 0};
+}
+
+int RegistryOpenRefusals(const std::string &path) {
+    Registry &r = State();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    auto it = r.refusedOpens.find(Join(Split(path.c_str())));
+    return it == r.refusedOpens.end() ? 0 : it->second.count;
 }
 
 bool RegistryKeyExists(const std::string &path) {
@@ -234,6 +255,17 @@ LSTATUS RegOpenKeyExA(HKEY parent, LPCSTR subkey, DWORD, REGSAM, PHKEY result) {
     if (!node) return error;
     node = Walk(node, Split(subkey));
     if (!node) return ERROR_FILE_NOT_FOUND;
+    if (!r.refusedOpens.empty()) {
+        std::vector<std::string> full;
+        if (FindPath(r.root, node.get(), full)) {
+            auto refusal = r.refusedOpens.find(Join(full));
+            if (refusal != r.refusedOpens.end() && refusal->second.left != 0) {
+                if (refusal->second.left > 0) --refusal->second.left;
+                ++refusal->second.count;
+                return refusal->second.error;
+            }
+        }
+    }
     *result = NewHandle(r, node);
     return ERROR_SUCCESS;
 }

@@ -34,6 +34,11 @@ enum class RegistryCall { CreateKey, OpenKey, SetValue, EnumKey, DeleteKey };
 void FailRegistryCall(RegistryCall call, int skip, LSTATUS error);
 // RegDeleteKeyA refuses this key with ERROR_ACCESS_DENIED.
 void ProtectRegistryKey(const std::string &path);
+// RegOpenKeyExA refuses this existing key with `error` on every attempt, as
+// for a key whose security denies the caller; after `limit` refusals (-1:
+// never) the key opens again. RegistryOpenRefusals counts the refusals.
+void RefuseRegistryOpen(const std::string &path, LSTATUS error, int limit = -1);
+int RegistryOpenRefusals(const std::string &path);
 bool RegistryKeyExists(const std::string &path);
 // A string value ("" names the default value); false when absent.
 bool RegistryString(const std::string &path, const std::string &name, std::string *value, DWORD *type = nullptr);
