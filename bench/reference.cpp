@@ -32,7 +32,9 @@ struct Adpcm2 {
 
     // Step 3: the code of a sample.
     int Quantize(int32_t x) const {
-        const auto d = S16(static_cast<int32_t>((8192 * static_cast<int64_t>(x) - p) >> 13));
+        // A difference beyond 16 bits keeps its sign at the 16-bit limit.
+        const auto d = static_cast<int32_t>(
+            std::clamp<int64_t>((8192 * static_cast<int64_t>(x) - p) >> 13, -32768, 32767));
         const bool negative = d < 0;
         const int32_t m = std::abs(d);
         int32_t log = -128;

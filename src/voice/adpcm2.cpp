@@ -1,5 +1,6 @@
 #include "voice/adpcm2.h"
 
+#include <algorithm>
 #include <bit>
 
 #include "voice/voice_frame.h"
@@ -42,11 +43,11 @@ inline Estimate Predict(const Adpcm2State &s) {
 // Code of the sample x against the estimate: small or large magnitude, sign.
 inline int Quantize(const Estimate &e, int x) {
     const int32_t d = Sub32(8192 * x, e.p) >> 13;
-    // The sign comes from the 16-bit difference and so does the magnitude; a
-    // difference beyond 16 bits (only from an estimate far outside the sample
-    // range) is thereby taken modulo 2^16, which keeps every state field in
-    // its limits.
-    const int16_t d16 = S16(d);
+    // A difference beyond 16 bits is held to the 16-bit range with its true
+    // sign. A full-scale jump against the estimate gets there (32767 after an
+    // estimate of -363 is +33129): taken modulo 2^16 it would read as a large
+    // step the other way. Within 16 bits nothing changes.
+    const int32_t d16 = std::clamp<int32_t>(d, -32768, 32767);
     const int m = d16 < 0 ? -d16 : d16;
     int log;
     if (m == 0) {
