@@ -3,8 +3,6 @@
 //   com_test MODULE_PATH
 #include <cstring>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "filter/guids.h"
 #include "harness.h"
@@ -175,23 +173,19 @@ void DirectlyThroughTheExports(const char *modulePath) {
     // Counts stay exact with callers on several threads at once.
     CHECK_HR(getClassObject(kClsidVelkorixDecoder, IID_IClassFactory, reinterpret_cast<void **>(&factory)), S_OK);
     REQUIRE_VOID(factory != nullptr);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([factory] {
-            for (int i = 0; i < 20000; ++i) {
-                factory->AddRef();
-                factory->LockServer(TRUE);
-                if (i % 256 == 0) {
-                    IBaseFilter *filter = nullptr;
-                    if (SUCCEEDED(factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void **>(&filter))))
-                        filter->Release();
-                }
-                factory->LockServer(FALSE);
-                factory->Release();
+    vtest::RunConcurrently(4, [factory](int) {
+        for (int i = 0; i < 20000; ++i) {
+            factory->AddRef();
+            factory->LockServer(TRUE);
+            if (i % 256 == 0) {
+                IBaseFilter *filter = nullptr;
+                if (SUCCEEDED(factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void **>(&filter))))
+                    filter->Release();
             }
-        });
-    }
-    for (auto &thread : threads) thread.join();
+            factory->LockServer(FALSE);
+            factory->Release();
+        }
+    });
     CHECK_EQ(factory->AddRef(), 2ul);
     factory->Release();
     CHECK_EQ(factory->Release(), 0ul);

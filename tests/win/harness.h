@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace vtest {
@@ -19,6 +20,17 @@ std::string Hex(long value);
 
 // Prints the summary line and returns the exit status.
 int Finish(const char *program);
+
+// Runs body(0) .. body(count - 1) on `count` threads at the same time and
+// returns when all have ended. The threads are created one after another,
+// each only once the one before it runs, and then released together, so the
+// bodies still run concurrently. The staggered start matters under wine on
+// the qemu-i386 user-mode emulator (32-bit wine on kernels without IA-32
+// support): qemu keeps one descriptor table for all threads of a process,
+// while Linux keeps each thread's TLS descriptors apart, so a thread that is
+// still starting when the next one installs its TEB descriptor loads that
+// thread's TEB into %fs and crashes the process.
+void RunConcurrently(int count, const std::function<void(int)> &body);
 
 }  // namespace vtest
 
