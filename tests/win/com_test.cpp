@@ -1,6 +1,6 @@
 // The module's COM entry points through the real COM run-time (after
 // registration) and called directly through GetProcAddress.
-//   com_test MODULE_PATH
+//   com MODULE_PATH
 #include <cstring>
 #include <string>
 
@@ -195,9 +195,9 @@ void DirectlyThroughTheExports(const char *modulePath) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+VTEST_COMMAND(ComCommand, "com", "com MODULE_PATH") {
     if (argc < 2) {
-        std::printf("usage: com_test MODULE_PATH\n");
+        std::printf("usage: com MODULE_PATH\n");
         return 2;
     }
     CHECK(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));

@@ -70,6 +70,21 @@ void RunConcurrently(int count, const std::function<void(int)> &body) {
     CloseHandle(run.release);
 }
 
+namespace {
+
+std::vector<CommandInfo> &CommandTable() {
+    static std::vector<CommandInfo> table;
+    return table;
+}
+
+}  // namespace
+
+CommandRegistration::CommandRegistration(const char *name, const char *usage, CommandMain main) {
+    CommandTable().push_back({name, usage, main});
+}
+
+const std::vector<CommandInfo> &Commands() { return CommandTable(); }
+
 int Finish(const char *program) {
     const char *name = program;
     for (const char *p = program; *p; ++p)

@@ -1,6 +1,19 @@
-// A small checking harness for the programs that run under wine: every check
-// that fails prints one line with its place and what was found; a program
+// A small checking harness for the checks that run under wine: every check
+// that fails prints one line with its place and what was found; a command
 // ends with one summary line and a nonzero status when anything failed.
+//
+// Every check program of this directory is a command of one Windows program,
+// wine_checks.exe (wine_checks.cpp), so that one wine process can run several
+// of them one after another: starting a wine process is the dear part, above
+// all for 32-bit wine under emulation. A command is written as a main():
+//
+//   VTEST_COMMAND(VersionCommand, "version", "version MODULE_PATH") {
+//       ... checks on argv[1] ...
+//       return vtest::Finish(argv[0]);
+//   }
+//
+// argv[0] is the command's name; it returns 0 when every check passed, 1 when
+// one failed and 2 after printing its usage.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +21,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace vtest {
 
@@ -32,7 +46,28 @@ int Finish(const char *program);
 // thread's TEB into %fs and crashes the process.
 void RunConcurrently(int count, const std::function<void(int)> &body);
 
+using CommandMain = int (*)(int argc, char **argv);
+
+struct CommandInfo {
+    const char *name;
+    const char *usage;
+    CommandMain main;
+};
+
+// Registers a command (done by VTEST_COMMAND at start-up).
+struct CommandRegistration {
+    CommandRegistration(const char *name, const char *usage, CommandMain main);
+};
+
+// The registered commands, in the order of registration.
+const std::vector<CommandInfo> &Commands();
+
 }  // namespace vtest
+
+#define VTEST_COMMAND(function, name, usage)                                                   \
+    static int function(int argc, char **argv);                                                \
+    static const ::vtest::CommandRegistration function##Registration(name, usage, function); \
+    static int function(int argc, char **argv)
 
 #define CHECK(condition)                                                           \
     do {                                                                           \
