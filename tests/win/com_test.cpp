@@ -170,11 +170,17 @@ void DirectlyThroughTheExports(const char *modulePath) {
     factory->Release();
     CHECK_HR(canUnloadNow(), S_OK);
 
-    // Counts stay exact with callers on several threads at once.
+    // Counts stay exact with callers on several threads at once. A thread
+    // that has done its 200000 rounds goes on until every thread has, so the
+    // threads' rounds overlap even where one alone takes less than a time
+    // slice.
     CHECK_HR(getClassObject(kClsidVelkorixDecoder, IID_IClassFactory, reinterpret_cast<void **>(&factory)), S_OK);
     REQUIRE_VOID(factory != nullptr);
-    vtest::RunConcurrently(4, [factory](int) {
-        for (int i = 0; i < 20000; ++i) {
+    constexpr int kThreads = 4;
+    volatile LONG doneRounds = 0;
+    vtest::RunConcurrently(kThreads, [factory, &doneRounds](int) {
+        for (int i = 0; i < 200000 || doneRounds < kThreads; ++i) {
+            if (i == 200000) InterlockedIncrement(&doneRounds);
             factory->AddRef();
             factory->LockServer(TRUE);
             if (i % 256 == 0) {

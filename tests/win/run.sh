@@ -50,6 +50,17 @@ check() {
   if [[ $status -eq 0 ]]; then pass "$@"; else fail "$@"; fi
 }
 summary() { echo "wine tests: $passed passed, $failed failed, $skipped skipped"; }
+# How FILE differs from REFERENCE, in a few words.
+difference() {
+  local at
+  [[ -f $1 ]] || { echo "no output written"; return; }
+  at=$(cmp "$1" "$2" 2>&1 | sed -n 's/.* differ: byte \([0-9]*\),.*/\1/p')
+  if [[ -n $at ]]; then
+    echo "first difference at byte $at of $(stat -c %s "$2")"
+  else
+    echo "$(stat -c %s "$1") bytes instead of $(stat -c %s "$2"), equal as far as they go"
+  fi
+}
 
 # ---- what the module must look like ----
 
@@ -178,7 +189,7 @@ else
        cmp -s "$work/streams/$name.v3.pcm" "$work/streams/$name.pcm"; then
       pass "x86-64-v3 build${v3_runner:+ (under ${v3_runner[*]})} decodes $name byte-identical to the plain build ($(stat -c %s "$work/streams/$name.pcm") bytes)"
     else
-      fail "x86-64-v3 build decodes $name byte-identical to the plain build ($(cmp "$work/streams/$name.v3.pcm" "$work/streams/$name.pcm" 2>&1 | head -1); see $work/logs/$name.v3.log)"
+      fail "x86-64-v3 build decodes $name byte-identical to the plain build ($(difference "$work/streams/$name.v3.pcm" "$work/streams/$name.pcm"); see $work/logs/$name.v3.log)"
     fi
   done
 fi
@@ -312,7 +323,7 @@ report() {
   local file="" reference=""
   [[ -n $same ]] && read -r file reference <<<"$same"
   if [[ $status -eq 0 && -n $same ]] && ! cmp -s "$file" "$reference"; then
-    fail "win$bits: $description ($(cmp "$file" "$reference" 2>&1 | head -1)) [$(tenths "$ms") s]"
+    fail "win$bits: $description ($(difference "$file" "$reference")) [$(tenths "$ms") s]"
   elif [[ $status -eq 0 ]]; then
     pass "win$bits: $description${same:+ ($(stat -c %s "$file") bytes)} [$(tenths "$ms") s]"
   else
