@@ -358,7 +358,10 @@ flush_batch() {
       [[ $count -eq 1 ]] && result="${result% *} $total"
       report "${batch_descriptions[$i]}" ${result% *} ${result#* } "${batch_same[$i]}" "$log" $n
     else
-      fail "win$bits: ${batch_descriptions[$i]} (the wine process ended, status $status, before this check did; see $log)"
+      local how="status $status"
+      [[ $status -eq 124 ]] && how="timed out"
+      [[ $status -gt 128 ]] && how="killed by signal $((status - 128))"
+      fail "win$bits: ${batch_descriptions[$i]} (the wine process ended, $how, before this check did; see $log)"
       show_failures "$log" $n
     fi
   done
