@@ -9,9 +9,10 @@
 
 #include "cli.h"
 #include "common/debug_channel.h"
+#include "file_source.h"
 #include "filter_runner.h"
 #include "output_file.h"
-#include "stream_file.h"
+#include "stream/record_reader.h"
 
 namespace velkorix::cli {
 namespace {
@@ -139,27 +140,28 @@ int RunDecode(const std::vector<std::string> &args) {
         return kExitFailure;
     }
 
-    StreamReader reader(in);
+    FileSource source(in);
+    stream::RecordReader reader(source);
     std::vector<uint8_t> record;
     std::map<int, long> perFormat;
     long records = 0;
-    StreamReader::Status status;
-    while ((status = reader.Next(record)) == StreamReader::Status::Record) {
+    stream::RecordReader::Status status;
+    while ((status = reader.Next(record)) == stream::RecordReader::Status::Record) {
         ++records;
-        ++perFormat[record[13]];
+        ++perFormat[reader.Current().format];
         runner.Feed(record.data(), record.size());
         if (writeFailed) break;
     }
-    if (status == StreamReader::Status::ReadError) {
-        Error("cannot read '" + input + "': " + reader.Reason());
+    if (status == stream::RecordReader::Status::ReadError) {
+        Error("cannot read '" + input + "': " + reader.End().Reason());
         return kExitFailure;  // the unfinished output is discarded
     }
-    const bool endedEarly = status == StreamReader::Status::Truncated || status == StreamReader::Status::BadLength;
+    const bool endedEarly = status == stream::RecordReader::Status::Damaged;
     if (records == 0) {
         // Nothing decodable: leave no output file behind.
         if (endedEarly)
-            Error("'" + input + "' holds no complete record: at byte offset " + std::to_string(reader.Offset()) +
-                  " " + reader.Reason());
+            Error("'" + input + "' holds no complete record: at byte offset " + std::to_string(reader.End().offset) +
+                  " " + reader.End().Reason());
         else
             Error("'" + input + "' is empty: it holds no records");
         return kExitFailure;
@@ -185,7 +187,7 @@ int RunDecode(const std::vector<std::string> &args) {
                      wav.PendingBytes());
     if (endedEarly) {
         std::fprintf(stderr, "velkorix: warning: stream ends at byte offset %llu: %s\n",
-                     static_cast<unsigned long long>(reader.Offset()), reader.Reason().c_str());
+                     static_cast<unsigned long long>(reader.End().offset), reader.End().Reason().c_str());
         return kExitWarning;
     }
     return kExitOk;
