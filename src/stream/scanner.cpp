@@ -29,7 +29,7 @@ Scanner::Step Scanner::Feed(const uint8_t *data, std::size_t size) {
     }
     if (headerHave_ == 0) current_.offset = position_;
     const std::size_t take = std::min(static_cast<std::size_t>(kHeaderSize) - headerHave_, size);
-    std::memcpy(current_.header + headerHave_, data, take);
+    if (take > 0) std::memcpy(current_.header + headerHave_, data, take);
     headerHave_ += take;
     position_ += take;
     if (headerHave_ < static_cast<std::size_t>(kHeaderSize)) return {take, Event::NeedMore};

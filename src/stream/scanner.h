@@ -57,7 +57,8 @@ public:
         NeedMore,  // every byte given was taken; feed more (or Finish)
         Header,    // a header is complete and a payload of Current().length > 0 bytes follows
         Record,    // a record is complete (its header and payload)
-        Damaged,   // the stream cannot go on: End() says where and why
+        Damaged,   // the stream cannot go on (a negative length, or it has already
+                   // ended): End() says where and why
     };
     struct Step {
         std::size_t consumed;  // bytes taken from the chunk given
