@@ -11,7 +11,7 @@
 
 namespace {
 
-using velkorix::cli::CommandSpec;
+using velkorix::cli::CommandSyntax;
 using velkorix::cli::FlagOption;
 using velkorix::cli::IntegerIn;
 using velkorix::cli::ParseArgs;
@@ -21,8 +21,8 @@ using velkorix::cli::ValueOption;
 
 // A command shaped like the batch decoding to come: many inputs, an output
 // directory, a worker count, flags with and without a short name.
-CommandSpec Spec() {
-    return CommandSpec{
+CommandSyntax Syntax() {
+    return CommandSyntax{
         "velkorix try",
         "",
         "velkorix try IN... -d OUTDIR [-j N] [-q]",
@@ -45,11 +45,11 @@ struct Outcome {
     std::string out, err;
 };
 
-Outcome Parse(const CommandSpec &spec, const std::vector<std::string> &args) {
+Outcome Parse(const CommandSyntax &syntax, const std::vector<std::string> &args) {
     Outcome o;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const auto exit = ParseArgs(spec, args, &o.parsed);
+    const auto exit = ParseArgs(syntax, args, &o.parsed);
     o.out = testing::internal::GetCapturedStdout();
     o.err = testing::internal::GetCapturedStderr();
     o.status = exit ? *exit : -1;
@@ -57,7 +57,7 @@ Outcome Parse(const CommandSpec &spec, const std::vector<std::string> &args) {
 }
 
 TEST(CliOptions, ShortAndLongNamesValuesFlagsAndRepeatedInputs) {
-    const Outcome o = Parse(Spec(), {"a.vks", "-d", "out", "b.vks", "--jobs", "4", "-", "-q", "--json", "c.vks",
+    const Outcome o = Parse(Syntax(), {"a.vks", "-d", "out", "b.vks", "--jobs", "4", "-", "-q", "--json", "c.vks",
                                      "--directory", "-weird", "--quiet"});
     ASSERT_EQ(o.status, -1) << o.err;
     EXPECT_EQ(o.err, "");
@@ -87,20 +87,20 @@ TEST(CliOptions, UsageErrorsEndWithStatusTwoAndSayWhy) {
         {{"a", "--jobs=4"}, "velkorix: unknown option '--jobs=4' (see 'velkorix try --help')\n"},
     };
     for (const Case &c : cases) {
-        const Outcome o = Parse(Spec(), c.args);
+        const Outcome o = Parse(Syntax(), c.args);
         EXPECT_EQ(o.status, velkorix::cli::kExitUsage) << c.message;
         EXPECT_EQ(o.err, c.message);
         EXPECT_EQ(o.out, "");
     }
-    // A bounded positional argument: the spec's own complaint.
-    CommandSpec one = Spec();
+    // A bounded positional argument: the argument's own complaint.
+    CommandSyntax one = Syntax();
     one.args[0] = Positional("INPUT", "the input");
     one.helpPath = "velkorix elsewhere";
     const Outcome o = Parse(one, {"a", "b"});
     EXPECT_EQ(o.status, velkorix::cli::kExitUsage);
     EXPECT_EQ(o.err, "velkorix: more than one input given (see 'velkorix elsewhere --help')\n");
     // No positional argument at all.
-    CommandSpec none = Spec();
+    CommandSyntax none = Syntax();
     none.args.erase(none.args.begin());
     EXPECT_EQ(Parse(none, {"a"}).err, "velkorix: unexpected argument 'a' (see 'velkorix try --help')\n");
 }
@@ -108,14 +108,14 @@ TEST(CliOptions, UsageErrorsEndWithStatusTwoAndSayWhy) {
 TEST(CliOptions, HelpWhereverItComesAndFromTheTable) {
     for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
              {"--help"}, {"-h"}, {"a", "-j", "2", "-h", "--bogus"}, {"-d", "x", "--help", "-j", "0"}}) {
-        const Outcome o = Parse(Spec(), args);
+        const Outcome o = Parse(Syntax(), args);
         EXPECT_EQ(o.status, velkorix::cli::kExitOk);
         EXPECT_EQ(o.err, "");
-        EXPECT_EQ(o.out, velkorix::cli::HelpText(Spec()));
+        EXPECT_EQ(o.out, velkorix::cli::HelpText(Syntax()));
     }
     // "-d --help": --help is -d's value.
-    EXPECT_EQ(Parse(Spec(), {"-d", "--help"}).status, -1);
-    EXPECT_EQ(velkorix::cli::HelpText(Spec()),
+    EXPECT_EQ(Parse(Syntax(), {"-d", "--help"}).status, -1);
+    EXPECT_EQ(velkorix::cli::HelpText(Syntax()),
               "usage: velkorix try IN... -d OUTDIR [-j N] [-q]\n"
               "\n"
               "Tries the parser.\n"
@@ -133,8 +133,8 @@ TEST(CliOptions, HelpWhereverItComesAndFromTheTable) {
               "\n"
               "The end.\n");
     // Every name the parser accepts is in the help.
-    const std::string help = velkorix::cli::HelpText(Spec());
-    for (const auto &arg : Spec().args) {
+    const std::string help = velkorix::cli::HelpText(Syntax());
+    for (const auto &arg : Syntax().args) {
         for (const char *name : {arg.shortName, arg.longName}) {
             if (name) {
                 EXPECT_NE(help.find(name), std::string::npos) << name;

@@ -18,7 +18,7 @@
 namespace velkorix::cli {
 namespace {
 
-const CommandSpec kSpec{
+const CommandSyntax kSyntax{
     "velkorix decode",
     "",
     "velkorix decode INPUT -o OUTPUT.wav [--rate N] [--channels N] [-v]",
@@ -72,14 +72,14 @@ private:
 
 int RunDecode(const std::vector<std::string> &args) {
     ParsedArgs parsed;
-    if (const auto exit = ParseArgs(kSpec, args, &parsed)) return *exit;
+    if (const auto exit = ParseArgs(kSyntax, args, &parsed)) return *exit;
     const std::string &input = parsed.Value("INPUT");
     const std::string &output = parsed.Value("--output");
     const long long rate = parsed.Integer("--rate", 8000);
     const long long channels = parsed.Integer("--channels", 1);
     const bool verbose = parsed.Has("--verbose");
     if (input.empty() || output.empty()) {
-        Error(kSpec.SeeHelp("decode needs an INPUT and -o OUTPUT"));
+        Error(kSyntax.SeeHelp("decode needs an INPUT and -o OUTPUT"));
         return kExitUsage;
     }
 

@@ -24,7 +24,7 @@
 namespace velkorix::cli {
 namespace {
 
-const CommandSpec kSpec{
+const CommandSyntax kSyntax{
     "velkorix g729 decode",
     "velkorix g729",
     "velkorix g729 decode INPUT.bit -o OUTPUT [--wav]",
@@ -152,12 +152,12 @@ private:
 
 int RunDecode(const std::vector<std::string> &args) {
     ParsedArgs parsed;
-    if (const auto exit = ParseArgs(kSpec, args, &parsed)) return *exit;
+    if (const auto exit = ParseArgs(kSyntax, args, &parsed)) return *exit;
     const std::string &input = parsed.Value("INPUT.bit");
     const std::string &output = parsed.Value("--output");
     const bool forceWav = parsed.Has("--wav");
     if (input.empty() || output.empty()) {
-        Error(kSpec.SeeHelp("g729 decode needs an INPUT and -o OUTPUT"));
+        Error(kSyntax.SeeHelp("g729 decode needs an INPUT and -o OUTPUT"));
         return kExitUsage;
     }
 
@@ -236,7 +236,7 @@ int RunDecode(const std::vector<std::string> &args) {
 
 // The only g729 command is decode: its help is the group's.
 int RunG729(const std::vector<std::string> &args) {
-    return RunSubcommand("g729", HelpText(kSpec), {{"decode", RunDecode}}, args);
+    return RunSubcommand("g729", HelpText(kSyntax), {{"decode", RunDecode}}, args);
 }
 
 const CommandRegistration kRegistration({"g729", "decode a G.729 Annex A ITU serial bitstream to PCM or WAV", RunG729});

@@ -17,7 +17,7 @@
 namespace velkorix::cli {
 namespace {
 
-const CommandSpec kSpec{
+const CommandSyntax kSyntax{
     "velkorix pack",
     "",
     "velkorix pack --format F INPUT -o STREAM",
@@ -73,11 +73,11 @@ long ReadFull(AudioInput &input, int16_t *samples, long count) {
 
 int RunPack(const std::vector<std::string> &args) {
     ParsedArgs parsed;
-    if (const auto exit = ParseArgs(kSpec, args, &parsed)) return *exit;
+    if (const auto exit = ParseArgs(kSyntax, args, &parsed)) return *exit;
     const std::string &input = parsed.Value("INPUT");
     const std::string &output = parsed.Value("--output");
     if (input.empty() || output.empty()) {
-        Error(kSpec.SeeHelp("pack needs an INPUT and -o STREAM"));
+        Error(kSyntax.SeeHelp("pack needs an INPUT and -o STREAM"));
         return kExitUsage;
     }
     long long formatNumber = -1;  // -1: not given, -2: not a format number

@@ -14,7 +14,7 @@ namespace {
 
 std::string GroupHelp() {
     std::string text;
-    const std::string synopses[] = {kEncodeSpec.synopsis, kDecodeSpec.synopsis, kTranscodeSpec.synopsis,
+    const std::string synopses[] = {kEncodeSyntax.synopsis, kDecodeSyntax.synopsis, kTranscodeSyntax.synopsis,
                                     "velkorix voice --list"};
     for (const std::string &synopsis : synopses) text += (text.empty() ? "usage: " : "       ") + synopsis + "\n";
     text +=

@@ -10,7 +10,7 @@
 
 namespace velkorix::cli::voice {
 
-const CommandSpec kDecodeSpec{
+const CommandSyntax kDecodeSyntax{
     "velkorix voice decode",
     "",
     "velkorix voice decode --codec NAME INPUT -o OUTPUT.wav",
@@ -28,8 +28,8 @@ const CommandSpec kDecodeSpec{
 
 int RunDecode(const std::vector<std::string> &args) {
     ParsedArgs parsed;
-    if (const auto exit = ParseArgs(kDecodeSpec, args, &parsed)) return *exit;
-    if (!HasInputOutput(kDecodeSpec, "decode", parsed) || !HasChoice("decode", parsed, "--codec", "NAME"))
+    if (const auto exit = ParseArgs(kDecodeSyntax, args, &parsed)) return *exit;
+    if (!HasInputOutput(kDecodeSyntax, "decode", parsed) || !HasChoice("decode", parsed, "--codec", "NAME"))
         return kExitUsage;
     const std::string &input = parsed.Value("INPUT");
     const std::string &output = parsed.Value("--output");

@@ -16,7 +16,7 @@
 
 namespace velkorix::cli::voice {
 
-const CommandSpec kEncodeSpec{
+const CommandSyntax kEncodeSyntax{
     "velkorix voice encode",
     "",
     "velkorix voice encode --codec NAME INPUT -o OUTPUT [--frame N]",
@@ -59,8 +59,8 @@ std::string FrameSizeProblem(int16_t type, long samples) {
 
 int RunEncode(const std::vector<std::string> &args) {
     ParsedArgs parsed;
-    if (const auto exit = ParseArgs(kEncodeSpec, args, &parsed)) return *exit;
-    if (!HasInputOutput(kEncodeSpec, "encode", parsed) || !HasChoice("encode", parsed, "--codec", "NAME"))
+    if (const auto exit = ParseArgs(kEncodeSyntax, args, &parsed)) return *exit;
+    if (!HasInputOutput(kEncodeSyntax, "encode", parsed) || !HasChoice("encode", parsed, "--codec", "NAME"))
         return kExitUsage;
     const std::string &input = parsed.Value("INPUT");
     const std::string &outputPath = parsed.Value("--output");

@@ -12,7 +12,7 @@
 
 namespace velkorix::cli::voice {
 
-const CommandSpec kTranscodeSpec{
+const CommandSyntax kTranscodeSyntax{
     "velkorix voice transcode",
     "",
     "velkorix voice transcode --selector NAME INPUT -o OUTPUT",
@@ -33,8 +33,8 @@ const CommandSpec kTranscodeSpec{
 
 int RunTranscode(const std::vector<std::string> &args) {
     ParsedArgs parsed;
-    if (const auto exit = ParseArgs(kTranscodeSpec, args, &parsed)) return *exit;
-    if (!HasInputOutput(kTranscodeSpec, "transcode", parsed) ||
+    if (const auto exit = ParseArgs(kTranscodeSyntax, args, &parsed)) return *exit;
+    if (!HasInputOutput(kTranscodeSyntax, "transcode", parsed) ||
         !HasChoice("transcode", parsed, "--selector", "NAME"))
         return kExitUsage;
     const std::string &input = parsed.Value("INPUT");

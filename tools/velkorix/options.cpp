@@ -9,7 +9,7 @@
 namespace velkorix::cli {
 namespace {
 
-const ArgSpec kHelpFlag = FlagOption("-h", "--help", "show this help");
+const Argument kHelpFlag = FlagOption("-h", "--help", "show this help");
 
 // Labels up to this long share the help column; longer ones stand alone.
 constexpr std::size_t kMaxLabel = 20;
@@ -30,17 +30,17 @@ bool IsOptionWord(const std::string &word) { return word.size() > 1 && word[0] =
 
 }  // namespace
 
-std::string ArgSpec::Key() const {
+std::string Argument::Key() const {
     if (kind == Kind::Positional) return valueName;
     return longName ? longName : shortName;
 }
 
-std::string ArgSpec::Name() const {
+std::string Argument::Name() const {
     if (kind == Kind::Positional) return valueName;
     return shortName ? shortName : longName;
 }
 
-std::string ArgSpec::Label() const {
+std::string Argument::Label() const {
     if (kind == Kind::Positional) return std::string(valueName) + (most == 1 ? "" : "...");
     const std::string value = kind == Kind::Value ? std::string(" ") + valueName : "";
     if (shortName && longName) {
@@ -50,35 +50,35 @@ std::string ArgSpec::Label() const {
     return std::string(shortName ? shortName : longName) + value;
 }
 
-ArgSpec ValueOption(const char *shortName, const char *longName, const char *valueName, const char *help,
+Argument ValueOption(const char *shortName, const char *longName, const char *valueName, const char *help,
                     ValueCheck check) {
-    ArgSpec spec;
-    spec.kind = ArgSpec::Kind::Value;
-    spec.shortName = shortName;
-    spec.longName = longName;
-    spec.valueName = valueName;
-    spec.help = help;
-    spec.check = std::move(check);
-    return spec;
+    Argument arg;
+    arg.kind = Argument::Kind::Value;
+    arg.shortName = shortName;
+    arg.longName = longName;
+    arg.valueName = valueName;
+    arg.help = help;
+    arg.check = std::move(check);
+    return arg;
 }
 
-ArgSpec FlagOption(const char *shortName, const char *longName, const char *help) {
-    ArgSpec spec;
-    spec.kind = ArgSpec::Kind::Flag;
-    spec.shortName = shortName;
-    spec.longName = longName;
-    spec.help = help;
-    return spec;
+Argument FlagOption(const char *shortName, const char *longName, const char *help) {
+    Argument arg;
+    arg.kind = Argument::Kind::Flag;
+    arg.shortName = shortName;
+    arg.longName = longName;
+    arg.help = help;
+    return arg;
 }
 
-ArgSpec Positional(const char *name, const char *help, int most, const char *tooMany) {
-    ArgSpec spec;
-    spec.kind = ArgSpec::Kind::Positional;
-    spec.valueName = name;
-    spec.help = help;
-    spec.most = most;
-    spec.tooMany = tooMany;
-    return spec;
+Argument Positional(const char *name, const char *help, int most, const char *tooMany) {
+    Argument arg;
+    arg.kind = Argument::Kind::Positional;
+    arg.valueName = name;
+    arg.help = help;
+    arg.most = most;
+    arg.tooMany = tooMany;
+    return arg;
 }
 
 ValueCheck IntegerIn(long long min, long long max, const char *what) {
@@ -90,7 +90,7 @@ ValueCheck IntegerIn(long long min, long long max, const char *what) {
     };
 }
 
-std::string CommandSpec::SeeHelp(const std::string &message) const {
+std::string CommandSyntax::SeeHelp(const std::string &message) const {
     return message + " (see '" + (helpPath.empty() ? path : helpPath) + " --help')";
 }
 
@@ -112,31 +112,31 @@ long long ParsedArgs::Integer(const std::string &key, long long fallback) const 
     return value;
 }
 
-std::optional<int> ParseArgs(const CommandSpec &spec, const std::vector<std::string> &args, ParsedArgs *out) {
+std::optional<int> ParseArgs(const CommandSyntax &syntax, const std::vector<std::string> &args, ParsedArgs *out) {
     out->values_.clear();
     // A value check's message names the option the way usage errors do.
-    auto checked = [&](const ArgSpec &arg, const std::string &value) {
+    auto checked = [&](const Argument &arg, const std::string &value) {
         const std::string problem = arg.check ? arg.check(value) : std::string();
-        if (!problem.empty()) Error(arg.kind == ArgSpec::Kind::Positional ? problem : arg.Name() + " " + problem);
+        if (!problem.empty()) Error(arg.kind == Argument::Kind::Positional ? problem : arg.Name() + " " + problem);
         return problem.empty();
     };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &word = args[i];
         if (word == kHelpFlag.shortName || word == kHelpFlag.longName) {
-            std::fputs(HelpText(spec).c_str(), stdout);
+            std::fputs(HelpText(syntax).c_str(), stdout);
             return kExitOk;
         }
-        const auto option = std::find_if(spec.args.begin(), spec.args.end(), [&](const ArgSpec &arg) {
-            return arg.kind != ArgSpec::Kind::Positional &&
+        const auto option = std::find_if(syntax.args.begin(), syntax.args.end(), [&](const Argument &arg) {
+            return arg.kind != Argument::Kind::Positional &&
                    ((arg.shortName && word == arg.shortName) || (arg.longName && word == arg.longName));
         });
-        if (option != spec.args.end()) {
-            if (option->kind == ArgSpec::Kind::Flag) {
+        if (option != syntax.args.end()) {
+            if (option->kind == Argument::Kind::Flag) {
                 out->values_[option->Key()].emplace_back();
                 continue;
             }
             if (i + 1 >= args.size()) {
-                Error(spec.SeeHelp(option->Name() + " needs a value"));
+                Error(syntax.SeeHelp(option->Name() + " needs a value"));
                 return kExitUsage;
             }
             const std::string &value = args[++i];
@@ -145,14 +145,14 @@ std::optional<int> ParseArgs(const CommandSpec &spec, const std::vector<std::str
             continue;
         }
         if (IsOptionWord(word)) {
-            Error(spec.SeeHelp("unknown option '" + word + "'"));
+            Error(syntax.SeeHelp("unknown option '" + word + "'"));
             return kExitUsage;
         }
         // The first positional argument with room left takes the word.
-        const ArgSpec *last = nullptr;
-        const ArgSpec *target = nullptr;
-        for (const ArgSpec &arg : spec.args) {
-            if (arg.kind != ArgSpec::Kind::Positional) continue;
+        const Argument *last = nullptr;
+        const Argument *target = nullptr;
+        for (const Argument &arg : syntax.args) {
+            if (arg.kind != Argument::Kind::Positional) continue;
             last = &arg;
             if (arg.most == 0 || static_cast<int>(out->Values(arg.Key()).size()) < arg.most) {
                 target = &arg;
@@ -160,7 +160,7 @@ std::optional<int> ParseArgs(const CommandSpec &spec, const std::vector<std::str
             }
         }
         if (!target) {
-            Error(spec.SeeHelp(last && last->tooMany ? last->tooMany : "unexpected argument '" + word + "'"));
+            Error(syntax.SeeHelp(last && last->tooMany ? last->tooMany : "unexpected argument '" + word + "'"));
             return kExitUsage;
         }
         if (!checked(*target, word)) return kExitUsage;
@@ -188,16 +188,16 @@ std::string FormatEntries(const std::vector<std::pair<std::string, std::string>>
     return text;
 }
 
-std::string HelpText(const CommandSpec &spec) {
+std::string HelpText(const CommandSyntax &syntax) {
     std::string text;
-    const std::vector<std::string> usage = Lines(spec.synopsis);
+    const std::vector<std::string> usage = Lines(syntax.synopsis);
     for (std::size_t k = 0; k < usage.size(); ++k) text += (k == 0 ? "usage: " : "       ") + usage[k] + "\n";
-    if (!spec.about.empty()) text += "\n" + spec.about + "\n";
+    if (!syntax.about.empty()) text += "\n" + syntax.about + "\n";
     std::vector<std::pair<std::string, std::string>> entries;
-    for (const ArgSpec &arg : spec.args) entries.emplace_back(arg.Label(), arg.help);
+    for (const Argument &arg : syntax.args) entries.emplace_back(arg.Label(), arg.help);
     entries.emplace_back(kHelpFlag.Label(), kHelpFlag.help);
     text += "\n" + FormatEntries(entries);
-    if (!spec.epilogue.empty()) text += "\n" + spec.epilogue + "\n";
+    if (!syntax.epilogue.empty()) text += "\n" + syntax.epilogue + "\n";
     return text;
 }
 

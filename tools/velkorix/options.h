@@ -25,7 +25,7 @@ namespace velkorix::cli {
 // Checks a value as it is read: returns the usage error in words, or "".
 using ValueCheck = std::function<std::string(const std::string &value)>;
 
-struct ArgSpec {
+struct Argument {
     enum class Kind { Value, Flag, Positional };
     Kind kind = Kind::Flag;
     const char *shortName = nullptr;  // "-o"
@@ -46,30 +46,30 @@ struct ArgSpec {
 };
 
 // An option that takes a value; `shortName` or `longName` may be null.
-ArgSpec ValueOption(const char *shortName, const char *longName, const char *valueName, const char *help,
+Argument ValueOption(const char *shortName, const char *longName, const char *valueName, const char *help,
                     ValueCheck check = {});
-ArgSpec FlagOption(const char *shortName, const char *longName, const char *help);
+Argument FlagOption(const char *shortName, const char *longName, const char *help);
 // A positional argument; `most` 0 takes any number ("IN..." in the help).
-ArgSpec Positional(const char *name, const char *help, int most = 1,
+Argument Positional(const char *name, const char *help, int most = 1,
                    const char *tooMany = "more than one input given");
 
 // A value check for a whole decimal number in [min, max]: "NAME must be
 // <what> from MIN to MAX, not 'TEXT'".
 ValueCheck IntegerIn(long long min, long long max, const char *what = "a whole number");
 
-struct CommandSpec {
+struct CommandSyntax {
     std::string path;        // the command as typed: "velkorix voice encode"
     std::string helpPath;    // where usage errors send the user, when not `path`
     std::string synopsis;    // usage lines without "usage: ", separated by '\n'
     std::string about;       // what the command does, before the argument list
-    std::vector<ArgSpec> args;
+    std::vector<Argument> args;
     std::string epilogue;    // after the argument list
 
     // "<message> (see '<helpPath> --help')"
     std::string SeeHelp(const std::string &message) const;
 };
 
-// What a command line gave, by ArgSpec::Key().
+// What a command line gave, by Argument::Key().
 class ParsedArgs {
 public:
     // True when the option or flag was given, or the positional argument.
@@ -83,18 +83,18 @@ public:
     long long Integer(const std::string &key, long long fallback) const;
 
 private:
-    friend std::optional<int> ParseArgs(const CommandSpec &, const std::vector<std::string> &, ParsedArgs *);
+    friend std::optional<int> ParseArgs(const CommandSyntax &, const std::vector<std::string> &, ParsedArgs *);
     std::map<std::string, std::vector<std::string>> values_;
 };
 
-// Reads `args` (the words after the command's name) by `spec` into `out`.
+// Reads `args` (the words after the command's name) by `syntax` into `out`.
 // Returns nothing when the command is to run; otherwise the exit status to
 // end with: 0 after printing the help, 2 after a usage error (reported).
-std::optional<int> ParseArgs(const CommandSpec &spec, const std::vector<std::string> &args, ParsedArgs *out);
+std::optional<int> ParseArgs(const CommandSyntax &syntax, const std::vector<std::string> &args, ParsedArgs *out);
 
 // The command's help: usage lines, what it does, every argument with its
 // help (-h, --help included), the epilogue.
-std::string HelpText(const CommandSpec &spec);
+std::string HelpText(const CommandSyntax &syntax);
 
 // Two columns of "  LABEL  help" lines: the help starts in one column for all
 // entries (a label too long for it gets a line of its own) and its further

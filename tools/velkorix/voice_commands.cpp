@@ -81,9 +81,9 @@ const char *CodecName(int16_t type) {
     return "?";
 }
 
-bool HasInputOutput(const CommandSpec &spec, const char *command, const ParsedArgs &parsed) {
+bool HasInputOutput(const CommandSyntax &syntax, const char *command, const ParsedArgs &parsed) {
     if (!parsed.Value("INPUT").empty() && !parsed.Value("--output").empty()) return true;
-    Error(spec.SeeHelp(std::string(command) + " needs an INPUT and -o OUTPUT"));
+    Error(syntax.SeeHelp(std::string(command) + " needs an INPUT and -o OUTPUT"));
     return false;
 }
 

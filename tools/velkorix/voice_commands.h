@@ -31,14 +31,14 @@ bool ParseSelector(const std::string &text, int16_t *selector);
 const char *CodecName(int16_t type);
 
 // The subcommands, each in its own file.
-extern const CommandSpec kEncodeSpec, kDecodeSpec, kTranscodeSpec;
+extern const CommandSyntax kEncodeSyntax, kDecodeSyntax, kTranscodeSyntax;
 int RunEncode(const std::vector<std::string> &args);
 int RunDecode(const std::vector<std::string> &args);
 int RunTranscode(const std::vector<std::string> &args);
 
 // The INPUT and -o OUTPUT every subcommand needs, and the --codec or
 // --selector (`choice`) it needs when given; false after a usage error.
-bool HasInputOutput(const CommandSpec &spec, const char *command, const ParsedArgs &parsed);
+bool HasInputOutput(const CommandSyntax &syntax, const char *command, const ParsedArgs &parsed);
 bool HasChoice(const char *command, const ParsedArgs &parsed, const char *choice, const char *valueName);
 
 // "standard output" for "-", else the path.
