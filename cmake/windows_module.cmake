@@ -17,7 +17,7 @@ file(GLOB VELKORIX_FILTER_SOURCES CONFIGURE_DEPENDS
 add_library(velkorix_filter STATIC ${VELKORIX_FILTER_SOURCES})
 target_include_directories(velkorix_filter PUBLIC
   $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/src/platform/win32>)
-target_link_libraries(velkorix_filter PUBLIC velkorix_codecs ${VELKORIX_WINDOWS_LIBS})
+target_link_libraries(velkorix_filter PUBLIC velkorix_codecs velkorix_stream ${VELKORIX_WINDOWS_LIBS})
 
 # The exports: the COM entry points and the voice library's functions.
 set(VELKORIX_EXPORTS DllMain DllGetClassObject DllCanUnloadNow DllRegisterServer DllUnregisterServer

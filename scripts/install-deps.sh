@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing.
 #   scripts/install-deps.sh          build, CLI and native tests
+#   scripts/install-deps.sh --build  only building the library and the tool (scripts/run-sample.sh)
 #   scripts/install-deps.sh --all    also the Windows cross toolchains, wine and Xvfb,
 #                                    and a way to run 32-bit programs (see below)
 set -euo pipefail
@@ -10,6 +11,9 @@ all=false
 
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libspandsp-dev libavcodec-dev libbcg729-dev espeak-ng sox)
+if [[ "${1:-}" == "--build" ]]; then
+  packages=(build-essential cmake pkg-config libsndfile1-dev)
+fi
 if $all; then
   packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64
              wine wine64 wine32:i386 xvfb xauth clang libclang-rt-14-dev)
