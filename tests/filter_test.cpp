@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "codec_slot/aligned.h"
+#include "common/aligned.h"
 #include "filter/audio_decoder_filter.h"
 #include "filter/guids.h"
 #include "g726_stream/g726_stream.h"
@@ -16,6 +16,8 @@
 #include "test_support.h"
 
 namespace {
+
+using namespace velkorix::g726_stream;
 
 using namespace velkorix;
 using velkorix::test::DebugCapture;

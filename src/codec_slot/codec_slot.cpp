@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "codec_slot/aligned.h"
+#include "common/aligned.h"
 #include "codec_slot/bindings.h"
 #include "codec_slot/video_seam.h"
 #include "common/debug_channel.h"
@@ -29,7 +29,7 @@ uint8_t *AllocateFrameBuffer(int32_t width, int32_t height) {
     if (width < 0 || height < 0) return nullptr;
     const int64_t bytes = 3LL * width * height;
     if (bytes > (int64_t{1} << 31)) return nullptr;
-    return static_cast<uint8_t *>(AlignedAlloc(static_cast<std::size_t>(bytes), 16));
+    return static_cast<uint8_t *>(velkorix::AlignedAlloc(static_cast<std::size_t>(bytes), 16));
 }
 
 constexpr int32_t kBlockMinWidth = 160, kBlockMaxWidth = 704;
@@ -54,7 +54,7 @@ int32_t DecodeBlockVideo(CodecSlot *slot) {
         slot->instance = velkorix::video::Create(Kind::Block, width, height);
         // The frame buffer follows the frame size, so a larger frame never
         // lands in a buffer sized for a smaller one.
-        AlignedFree(slot->output);
+        velkorix::AlignedFree(slot->output);
         slot->output = AllocateFrameBuffer(width, height);
     }
     // Without a decoder (its creation failed) or a frame buffer there is
@@ -136,7 +136,7 @@ int32_t CodecSlotDestroy(CodecSlot *slot) {
     if (!NamesDecoder(type)) return 0;
     if (type == 2) {
         if (slot->instance) velkorix::video::Release(Kind::Block, slot->instance);
-        AlignedFree(slot->output);
+        velkorix::AlignedFree(slot->output);
         Clear(slot);
         return 1;
     }

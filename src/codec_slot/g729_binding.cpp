@@ -9,6 +9,8 @@
 
 namespace velkorix::binding {
 
+using namespace g729;
+
 namespace {
 constexpr int32_t kFramesPerPayload = 4;
 constexpr std::size_t kFrameOutputBytes = sizeof(int16_t) * kG729FrameSamples;

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codec_slot/aligned.h"
+#include "common/aligned.h"
 #include "codec_slot/bindings.h"
 #include "velkorix/qx_voice.h"
 #include "voice/adpcm.h"

@@ -23,6 +23,8 @@
 namespace velkorix::cli {
 namespace {
 
+using namespace velkorix::g729;
+
 const char kG729Help[] =
     "usage: velkorix g729 decode INPUT.bit -o OUTPUT [--wav]\n"
     "\n"

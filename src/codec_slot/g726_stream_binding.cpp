@@ -1,0 +1,23 @@
+// Codec type 4: the G.726 24 kbit/s packed stream decoder. The decoder takes
+// the whole payload in one call and writes 8 samples for every 3 bytes; the
+// slot reports success whatever it answered.
+#include "codec_slot/bindings.h"
+#include "g726_stream/g726_stream.h"
+
+namespace velkorix::binding {
+
+using g726_stream::G726StreamDecoder;
+
+void *G726StreamCreate() { return g726_stream::G726StreamDecoderCreate(); }
+
+int32_t G726StreamDecode(CodecSlot &slot) {
+    g726_stream::G726StreamDecoderDecode(static_cast<G726StreamDecoder *>(slot.instance), slot.input,
+                                         reinterpret_cast<int16_t *>(slot.output), slot.inputLength);
+    return 1;
+}
+
+void G726StreamDestroy(void *instance) {
+    g726_stream::G726StreamDecoderDestroy(static_cast<G726StreamDecoder *>(instance));
+}
+
+}  // namespace velkorix::binding
