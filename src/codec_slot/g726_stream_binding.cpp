@@ -8,16 +8,18 @@ namespace velkorix::binding {
 
 using g726_stream::G726StreamDecoder;
 
-void *G726StreamCreate() { return g726_stream::G726StreamDecoderCreate(); }
+void *G726StreamCreate(const CodecRow &, CodecSlot &, int32_t, int32_t) {
+    return g726_stream::G726StreamDecoderCreate();
+}
 
-int32_t G726StreamDecode(CodecSlot &slot) {
+int32_t G726StreamDecode(const CodecRow &, CodecSlot &slot) {
     g726_stream::G726StreamDecoderDecode(static_cast<G726StreamDecoder *>(slot.instance), slot.input,
                                          reinterpret_cast<int16_t *>(slot.output), slot.inputLength);
     return 1;
 }
 
-void G726StreamDestroy(void *instance) {
-    g726_stream::G726StreamDecoderDestroy(static_cast<G726StreamDecoder *>(instance));
+void G726StreamRelease(CodecSlot &slot) {
+    g726_stream::G726StreamDecoderDestroy(static_cast<G726StreamDecoder *>(slot.instance));
 }
 
 }  // namespace velkorix::binding
