@@ -155,7 +155,7 @@ VELKORIX_ALWAYS_INLINE HRESULT AudioDecoderFilter::DecodeStep(IMediaSample *inpu
         reported = plan.reported;
         if (plan.truncated) OutputDebugStringA(kTruncatedSampleMessage);
         const bool decoded =
-            plan.usable >= 0 && context_.DecodeByFormat(source + kFrameHeaderSize, target, plan.usable, format);
+            plan.usable >= 0 && context.DecodeByFormat(source + kFrameHeaderSize, target, plan.usable, format);
 
         // Whatever the decoder did not write is delivered as silence (the
         // buffer still holds an earlier sample's output).
@@ -208,7 +208,7 @@ HRESULT AudioDecoderFilter::Transform(IMediaSample *input, IMediaSample *output)
 
 HRESULT AudioDecoderFilter::CheckInputType(const AM_MEDIA_TYPE *type) {
     if (!type) return E_POINTER;
-    context_.Reset();
+    context.Reset();
     if (type->majortype == kMediaTypeAudio && type->subtype == kSubtypeWave) return S_OK;
     return E_FAIL;
 }

@@ -54,7 +54,7 @@ private:
     int8_t currentType;
     // Reset may come from the graph thread while the streaming thread
     // decodes; the decode takes this lock for every sample.
-    LightLock lock_;
+    LightLock lock;
 };
 
 }  // namespace velkorix
