@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "codec_slot/bindings.h"
 #include "velkorix/codec_slot.h"
 
 namespace velkorix::codec_slot {
@@ -67,11 +68,74 @@ struct CodecRow {
     int32_t unitSamples;
     int32_t largestInput;
 
-    bool Has(CodecRowFlag flag) const { return (flags & flag) != 0; }
-    int64_t UnitOutputBytes() const { return 2 * static_cast<int64_t>(unitSamples); }
+    constexpr bool Has(CodecRowFlag flag) const { return (flags & flag) != 0; }
+    constexpr int64_t UnitOutputBytes() const { return 2 * static_cast<int64_t>(unitSamples); }
 };
 
-// The row of `type`; null for a type that names no decoder.
-const CodecRow *FindCodecRow(int32_t type);
+// What CodecSlotGetFrameSize reports for the audio types that have a frame:
+// 320 samples, a 120-byte G.726 payload or four G.729 frames.
+inline constexpr int32_t kAudioFrameBytes = 640;
+
+// One row per type: create, decode, release, current frame; flags, prefix
+// bytes, frame bytes; unit bytes, unit samples, largest input.
+inline constexpr CodecRow kCodecTable[] = {
+    {CODEC_TYPE_VIDEO_MPEG4,  // 0
+     binding::VideoCreate<video::Kind::Mpeg4>, binding::VideoDecodeStaged<video::Kind::Mpeg4>,
+     binding::VideoRelease<video::Kind::Mpeg4>, binding::VideoCurrentFrame<video::Kind::Mpeg4>,
+     kStagedInput | kDecoderOptions, 0, 0,
+     0, 0, 0},
+    {CODEC_TYPE_VIDEO_H264,  // 1
+     binding::VideoCreate<video::Kind::H264>, binding::VideoDecodeStaged<video::Kind::H264>,
+     binding::VideoRelease<video::Kind::H264>, binding::VideoCurrentFrame<video::Kind::H264>,
+     kStagedInput, 0, 0,
+     0, 0, 0},
+    {CODEC_TYPE_VIDEO_BLOCK,  // 2
+     binding::BlockVideoCreate, binding::BlockVideoDecode, binding::BlockVideoRelease, nullptr,
+     kSizeInInput, 0, 0,
+     0, 0, 0},
+    {CODEC_TYPE_G726_STREAM,  // 4: 3-byte groups of 8 codes, a partial group gives its whole codes
+     binding::G726StreamCreate, binding::G726StreamDecode, binding::G726StreamRelease, nullptr,
+     kPartialUnit, 0, kAudioFrameBytes,
+     binding::kG726StreamGroupBytes, binding::kG726StreamGroupSamples, 0},
+    {CODEC_TYPE_VOICE_ADPCM,  // 6: one 164-byte frame of 321 samples per call, 2044 bytes of room
+     binding::VoiceCreate, binding::VoiceDecode, binding::VoiceRelease, nullptr,
+     kOneUnit, 0, 0,
+     binding::kAdpcmPayloadBytes, binding::kAdpcmFrameSamples, binding::kAdpcmFrameRoom},
+    {CODEC_TYPE_G729,  // 8: four 10-byte frames of 80 samples
+     binding::G729Create, binding::G729Decode, binding::G729Release, nullptr,
+     kFixedPayload, 0, kAudioFrameBytes,
+     binding::kG729PayloadFrameBytes, binding::kG729PayloadFrameSamples,
+     binding::kG729PayloadFrames * binding::kG729PayloadFrameBytes},
+    {CODEC_TYPE_VOICE_G711A,  // 9: one code per byte
+     binding::VoiceCreate, binding::VoiceDecode, binding::VoiceRelease, nullptr,
+     0, 0, 0,
+     1, 1, 0},
+    {CODEC_TYPE_VOICE_G711U,  // 10: one code per byte
+     binding::VoiceCreate, binding::VoiceDecode, binding::VoiceRelease, nullptr,
+     0, 0, 0,
+     1, 1, 0},
+    {CODEC_TYPE_VIDEO_H264_PREFIXED,  // 16: as 1, after a 4-byte prefix
+     binding::VideoCreate<video::Kind::H264>, binding::VideoDecodeStaged<video::Kind::H264>,
+     binding::VideoRelease<video::Kind::H264>, binding::VideoCurrentFrame<video::Kind::H264>,
+     kStagedInput, 4, 0,
+     0, 0, 0},
+};
+
+// The rows by type, for a lookup on every decode.
+inline constexpr int32_t kCodecTypeLimit = CODEC_TYPE_VIDEO_H264_PREFIXED + 1;
+struct CodecRowIndex {
+    const CodecRow *row[kCodecTypeLimit] = {};
+    constexpr CodecRowIndex() {
+        for (const CodecRow &r : kCodecTable) row[r.type] = &r;
+    }
+};
+inline constexpr CodecRowIndex kCodecRowIndex{};
+
+// The row of `type`; null for a type that names no decoder. A constant
+// expression for a constant type, so that a caller's arithmetic on the row's
+// sizes is done at compile time.
+constexpr const CodecRow *FindCodecRow(int32_t type) {
+    return type >= 0 && type < kCodecTypeLimit ? kCodecRowIndex.row[type] : nullptr;
+}
 
 }  // namespace velkorix::codec_slot

@@ -8,6 +8,9 @@ namespace velkorix::binding {
 
 using g726_stream::G726StreamDecoder;
 
+static_assert(kG726StreamGroupBytes == g726_stream::kGroupBytes && kG726StreamGroupSamples == g726_stream::kGroupSamples,
+              "the table's row states the decoder's groups");
+
 void *G726StreamCreate(const CodecRow &, CodecSlot &, int32_t, int32_t) {
     return g726_stream::G726StreamDecoderCreate();
 }

@@ -11,6 +11,9 @@ namespace velkorix::binding {
 
 using namespace g729;
 
+static_assert(kG729PayloadFrameBytes == kG729FrameBytes && kG729PayloadFrameSamples == kG729FrameSamples,
+              "the table's row states the decoder's frame");
+
 namespace {
 constexpr std::size_t kFrameOutputBytes = sizeof(int16_t) * kG729FrameSamples;
 }  // namespace
@@ -27,7 +30,7 @@ void *G729Create(const CodecRow &, CodecSlot &, int32_t, int32_t) { return G729D
 int32_t G729Decode(const CodecRow &, CodecSlot &slot) {
     auto *decoder = static_cast<G729Decoder *>(slot.instance);
     const int32_t frames =
-        slot.inputLength > 0 ? std::min(kG729FramesPerPayload, slot.inputLength / kG729FrameBytes) : 0;
+        slot.inputLength > 0 ? std::min(kG729PayloadFrames, slot.inputLength / kG729FrameBytes) : 0;
     if (frames == 0) return 1;
     if (!slot.input || !slot.output) return 0;
     int32_t result = 1;

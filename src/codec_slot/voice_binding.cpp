@@ -18,8 +18,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "common/aligned.h"
 #include "codec_slot/bindings.h"
+#include "codec_slot/codec_table.h"
+#include "common/aligned.h"
 #include "velkorix/qx_voice.h"
 #include "voice/adpcm.h"
 #include "voice/g711.h"

@@ -1,8 +1,10 @@
 #include "filter/audio_decoder_filter.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "codec_slot/codec_table.h"
 #include "common/cpu_features.h"
@@ -32,40 +34,62 @@ struct PayloadPlan {
 
 LONG Bounded(int64_t bytes, LONG capacity) { return static_cast<LONG>(std::clamp<int64_t>(bytes, 0, capacity)); }
 
-PayloadPlan Plan(uint8_t format, int32_t length, int32_t available, LONG capacity) {
-    using codec_slot::CodecRow;
+// The plan of a payload of audio format `Format`, from the row of its codec
+// type. The row is a constant here, so its sizes cost nothing per sample.
+template <int Format>
+PayloadPlan PlanFormat(int32_t length, int32_t available, LONG capacity) {
+    constexpr const codec_slot::CodecRow *row = codec_slot::FindCodecRow(kAudioFormatTable[Format]);
     PayloadPlan plan;
-    plan.reported = Bounded(OutputLengthRule(format, length), capacity);
+    plan.reported = Bounded(OutputLengthRule(Format, length), capacity);
     const int32_t present = std::clamp(length, 0, available);
     const bool cut = length < 0 || length > available;
-    const CodecRow *row = format < kAudioFormatCount ? codec_slot::FindCodecRow(kAudioFormatTable[format]) : nullptr;
-    if (!row || row->unitBytes == 0) {
+    if constexpr (row == nullptr || row->unitBytes == 0) {
         // No decoder behind the format: silence of the rule's length.
         plan.usable = present;
-        return plan;
-    }
-    if (row->Has(codec_slot::kOneUnit)) {
+    } else if constexpr (row->Has(codec_slot::kOneUnit)) {
         // One frame whatever the sample holds: the binding reads at most the
         // frame's payload and decodes zero bytes for what is missing, which is
         // reported like a short G.729 payload. A payload beyond the room of
         // the frame is reported too.
-        plan.usable = capacity < row->UnitOutputBytes() ? -1 : std::min(present, row->unitBytes);
-        plan.decodedBytes = plan.usable < 0 ? 0 : row->UnitOutputBytes();
+        constexpr int64_t frameOutput = row->UnitOutputBytes();
+        plan.usable = capacity < frameOutput ? -1 : std::min(present, row->unitBytes);
+        plan.decodedBytes = plan.usable < 0 ? 0 : frameOutput;
         plan.truncated = cut || present < row->unitBytes || present > row->largestInput;
-        return plan;
+    } else {
+        // As many units as the output buffer has room for, up to the largest
+        // input; a fixed payload ignores the length declared with it and
+        // takes what the sample holds.
+        int64_t room = capacity / row->UnitOutputBytes() * row->unitBytes;
+        if constexpr (row->largestInput > 0) room = std::min<int64_t>(room, row->largestInput);
+        constexpr bool fixed = row->Has(codec_slot::kFixedPayload);
+        const int32_t taken = fixed ? std::max(available, 0) : present;
+        plan.usable = static_cast<int32_t>(std::min<int64_t>(taken, room));
+        if constexpr (!row->Has(codec_slot::kPartialUnit)) plan.usable -= plan.usable % row->unitBytes;
+        plan.decodedBytes = 2 * (static_cast<int64_t>(row->unitSamples) * plan.usable / row->unitBytes);
+        plan.truncated = fixed ? plan.usable != row->largestInput : cut || plan.usable != present;
     }
-    // As many units as the output buffer has room for, up to the largest
-    // input; a fixed payload ignores the length declared with it and takes
-    // what the sample holds.
-    int64_t room = capacity / row->UnitOutputBytes() * row->unitBytes;
-    if (row->largestInput > 0) room = std::min<int64_t>(room, row->largestInput);
-    const bool fixed = row->Has(codec_slot::kFixedPayload);
-    const int32_t taken = fixed ? std::max(available, 0) : present;
-    plan.usable = static_cast<int32_t>(std::min<int64_t>(taken, room));
-    if (!row->Has(codec_slot::kPartialUnit)) plan.usable -= plan.usable % row->unitBytes;
-    plan.decodedBytes = 2 * (static_cast<int64_t>(row->unitSamples) * plan.usable / row->unitBytes);
-    plan.truncated = fixed ? plan.usable != row->largestInput : cut || plan.usable != present;
     return plan;
+}
+
+// Formats past the table have no decoder either.
+PayloadPlan PlanWithoutDecoder(uint8_t format, int32_t length, int32_t available, LONG capacity) {
+    PayloadPlan plan;
+    plan.reported = Bounded(OutputLengthRule(format, length), capacity);
+    plan.usable = std::clamp(length, 0, available);
+    return plan;
+}
+
+using PlanFunction = PayloadPlan (*)(int32_t length, int32_t available, LONG capacity);
+
+template <std::size_t... Formats>
+constexpr std::array<PlanFunction, sizeof...(Formats)> PlansByFormat(std::index_sequence<Formats...>) {
+    return {&PlanFormat<static_cast<int>(Formats)>...};
+}
+constexpr auto kPlans = PlansByFormat(std::make_index_sequence<kAudioFormatCount>());
+
+VELKORIX_ALWAYS_INLINE PayloadPlan Plan(uint8_t format, int32_t length, int32_t available, LONG capacity) {
+    if (format < kAudioFormatCount) return kPlans[format](length, available, capacity);
+    return PlanWithoutDecoder(format, length, available, capacity);
 }
 
 }  // namespace
