@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "g729/g729_decoder.h"
+#include "test_support.h"
 
 namespace g729test {
 
@@ -70,19 +71,8 @@ std::vector<int16_t> DecodeFrames(const std::vector<Frame> &frames);
 // when the two are identical.
 double SnrDb(const std::vector<int16_t> &reference, const std::vector<int16_t> &output);
 
-// A small deterministic generator for test data.
-class Lcg {
-public:
-    explicit Lcg(uint32_t seed) : state_(seed) {}
-    uint32_t Next() {
-        state_ = state_ * 1664525u + 1013904223u;
-        return state_;
-    }
-    uint32_t Below(uint32_t n) { return static_cast<uint32_t>((static_cast<uint64_t>(Next()) * n) >> 32); }
-
-private:
-    uint32_t state_;
-};
+// The tests' deterministic generator (test_support.h).
+using velkorix::test::Lcg;
 
 // Captures what the decoder reports through its diagnostics hook while it
 // lives, and restores the previous sink afterwards.
