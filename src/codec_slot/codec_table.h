@@ -131,11 +131,19 @@ struct CodecRowIndex {
 };
 inline constexpr CodecRowIndex kCodecRowIndex{};
 
-// The row of `type`; null for a type that names no decoder. A constant
-// expression for a constant type, so that a caller's arithmetic on the row's
-// sizes is done at compile time.
+// The row of `type`; null for a type that names no decoder.
 constexpr const CodecRow *FindCodecRow(int32_t type) {
     return type >= 0 && type < kCodecTypeLimit ? kCodecRowIndex.row[type] : nullptr;
+}
+
+// Where the row of `type` stands in kCodecTable; -1 for a type that names no
+// decoder. For a constant type, a caller takes the row as a constant
+// (kCodecTable[position]) and its arithmetic on the row's sizes is done at
+// compile time.
+constexpr int CodecRowPosition(int32_t type) {
+    for (int i = 0; i < static_cast<int>(sizeof(kCodecTable) / sizeof(kCodecTable[0])); ++i)
+        if (kCodecTable[i].type == type) return i;
+    return -1;
 }
 
 }  // namespace velkorix::codec_slot

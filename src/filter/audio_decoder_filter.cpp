@@ -34,49 +34,60 @@ struct PayloadPlan {
 
 LONG Bounded(int64_t bytes, LONG capacity) { return static_cast<LONG>(std::clamp<int64_t>(bytes, 0, capacity)); }
 
-// The plan of a payload of audio format `Format`, from the row of its codec
-// type. The row is a constant here, so its sizes cost nothing per sample.
-template <int Format>
-PayloadPlan PlanFormat(int32_t length, int32_t available, LONG capacity) {
-    constexpr const codec_slot::CodecRow *row = codec_slot::FindCodecRow(kAudioFormatTable[Format]);
-    PayloadPlan plan;
-    plan.reported = Bounded(OutputLengthRule(Format, length), capacity);
-    const int32_t present = std::clamp(length, 0, available);
-    const bool cut = length < 0 || length > available;
-    if constexpr (row == nullptr || row->unitBytes == 0) {
-        // No decoder behind the format: silence of the rule's length.
-        plan.usable = present;
-    } else if constexpr (row->Has(codec_slot::kOneUnit)) {
-        // One frame whatever the sample holds: the binding reads at most the
-        // frame's payload and decodes zero bytes for what is missing, which is
-        // reported like a short G.729 payload. A payload beyond the room of
-        // the frame is reported too.
-        constexpr int64_t frameOutput = row->UnitOutputBytes();
-        plan.usable = capacity < frameOutput ? -1 : std::min(present, row->unitBytes);
-        plan.decodedBytes = plan.usable < 0 ? 0 : frameOutput;
-        plan.truncated = cut || present < row->unitBytes || present > row->largestInput;
-    } else {
-        // As many units as the output buffer has room for, up to the largest
-        // input; a fixed payload ignores the length declared with it and
-        // takes what the sample holds.
-        int64_t room = capacity / row->UnitOutputBytes() * row->unitBytes;
-        if constexpr (row->largestInput > 0) room = std::min<int64_t>(room, row->largestInput);
-        constexpr bool fixed = row->Has(codec_slot::kFixedPayload);
-        const int32_t taken = fixed ? std::max(available, 0) : present;
-        plan.usable = static_cast<int32_t>(std::min<int64_t>(taken, room));
-        if constexpr (!row->Has(codec_slot::kPartialUnit)) plan.usable -= plan.usable % row->unitBytes;
-        plan.decodedBytes = 2 * (static_cast<int64_t>(row->unitSamples) * plan.usable / row->unitBytes);
-        plan.truncated = fixed ? plan.usable != row->largestInput : cut || plan.usable != present;
-    }
-    return plan;
-}
-
-// Formats past the table have no decoder either.
+// A format without a decoder behind it: silence of the rule's length.
 PayloadPlan PlanWithoutDecoder(uint8_t format, int32_t length, int32_t available, LONG capacity) {
     PayloadPlan plan;
     plan.reported = Bounded(OutputLengthRule(format, length), capacity);
     plan.usable = std::clamp(length, 0, available);
     return plan;
+}
+
+// The plan of a payload decoded by the codec of the slot table's row at
+// `Position`. The row is a constant here, so its sizes cost nothing per
+// sample.
+template <int Position>
+PayloadPlan PlanWithRow(uint8_t format, int32_t length, int32_t available, LONG capacity) {
+    constexpr codec_slot::CodecRow row = codec_slot::kCodecTable[Position];
+    PayloadPlan plan;
+    plan.reported = Bounded(OutputLengthRule(format, length), capacity);
+    const int32_t present = std::clamp(length, 0, available);
+    const bool cut = length < 0 || length > available;
+    if constexpr (row.Has(codec_slot::kOneUnit)) {
+        // One frame whatever the sample holds: the binding reads at most the
+        // frame's payload and decodes zero bytes for what is missing, which is
+        // reported like a short G.729 payload. A payload beyond the room of
+        // the frame is reported too.
+        constexpr int64_t frameOutput = row.UnitOutputBytes();
+        plan.usable = capacity < frameOutput ? -1 : std::min(present, row.unitBytes);
+        plan.decodedBytes = plan.usable < 0 ? 0 : frameOutput;
+        plan.truncated = cut || present < row.unitBytes || present > row.largestInput;
+    } else {
+        // As many units as the output buffer has room for, up to the largest
+        // input; a fixed payload ignores the length declared with it and
+        // takes what the sample holds.
+        int64_t room = capacity / row.UnitOutputBytes() * row.unitBytes;
+        if constexpr (row.largestInput > 0) room = std::min<int64_t>(room, row.largestInput);
+        constexpr bool fixed = row.Has(codec_slot::kFixedPayload);
+        const int32_t taken = fixed ? std::max(available, 0) : present;
+        plan.usable = static_cast<int32_t>(std::min<int64_t>(taken, room));
+        if constexpr (!row.Has(codec_slot::kPartialUnit)) plan.usable -= plan.usable % row.unitBytes;
+        plan.decodedBytes = 2 * (static_cast<int64_t>(row.unitSamples) * plan.usable / row.unitBytes);
+        plan.truncated = fixed ? plan.usable != row.largestInput : cut || plan.usable != present;
+    }
+    return plan;
+}
+
+// The plan of a payload of audio format `Format`, from the row of its codec
+// type.
+template <int Format>
+PayloadPlan PlanFormat(int32_t length, int32_t available, LONG capacity) {
+    constexpr int position = codec_slot::CodecRowPosition(kAudioFormatTable[Format]);
+    if constexpr (position < 0)
+        return PlanWithoutDecoder(Format, length, available, capacity);
+    else if constexpr (codec_slot::kCodecTable[position].unitBytes == 0)  // not an audio codec
+        return PlanWithoutDecoder(Format, length, available, capacity);
+    else
+        return PlanWithRow<position>(Format, length, available, capacity);
 }
 
 using PlanFunction = PayloadPlan (*)(int32_t length, int32_t available, LONG capacity);
@@ -89,7 +100,7 @@ constexpr auto kPlans = PlansByFormat(std::make_index_sequence<kAudioFormatCount
 
 VELKORIX_ALWAYS_INLINE PayloadPlan Plan(uint8_t format, int32_t length, int32_t available, LONG capacity) {
     if (format < kAudioFormatCount) return kPlans[format](length, available, capacity);
-    return PlanWithoutDecoder(format, length, available, capacity);
+    return PlanWithoutDecoder(format, length, available, capacity);  // past the format table
 }
 
 }  // namespace
