@@ -1,6 +1,6 @@
 #include "platform/com_base.h"
 
-#include "filter/guids.h"
+#include "platform/platform_ids.h"
 
 namespace velkorix {
 

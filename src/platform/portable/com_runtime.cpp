@@ -4,7 +4,7 @@
 #include <map>
 #include <mutex>
 
-#include "filter/guids.h"
+#include "platform/platform_ids.h"
 #include "stand_in_control.h"
 #include "stand_in_internal.h"
 
