@@ -8,7 +8,7 @@
 #include <string>
 #include <type_traits>
 
-#include "filter_runner.h"
+#include "runner/filter_runner.h"
 #include "g726_stream/g726_stream.h"
 #include "g729/g729_decoder.h"
 #include "peers.h"
@@ -56,7 +56,7 @@ struct Records {
 };
 
 struct GraphStream : Records {
-    velkorix::cli::FilterRunner runner{8000, 1,
+    velkorix::runner::FilterRunner runner{8000, 1,
                                        [this](const uint8_t *data, std::size_t size) { Collect(data, size); }};
     void Pass() {
         for (std::size_t offset : offsets) runner.Feed(records.data() + offset, recordSize);
@@ -70,7 +70,7 @@ struct GraphStream : Records {
 // sample is one buffer of the size the filter asks its allocator for.
 struct TransformStream : Records {
     std::vector<BYTE> buffer = std::vector<BYTE>(velkorix::kOutputBufferSize);
-    velkorix::cli::FilterRunner runner{8000, 1, [](const uint8_t *, std::size_t) {}};
+    velkorix::runner::FilterRunner runner{8000, 1, [](const uint8_t *, std::size_t) {}};
     std::vector<velkorix::MediaSample *> inputs;
     velkorix::MediaSample *output = velkorix::MediaSample::Wrap(buffer.data(), velkorix::kOutputBufferSize);
     ~TransformStream() {

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "filter/guids.h"
-#include "filter_runner.h"
+#include "runner/filter_runner.h"
 
 namespace {
 
-velkorix::cli::FilterRunner &Runner() {
-    static velkorix::cli::FilterRunner runner(8000, 1, [](const uint8_t *data, std::size_t size) {
+velkorix::runner::FilterRunner &Runner() {
+    static velkorix::runner::FilterRunner runner(8000, 1, [](const uint8_t *data, std::size_t size) {
         // Touch every delivered byte so that reads of unwritten memory show.
         volatile uint8_t sink = 0;
         for (std::size_t i = 0; i < size; ++i) sink = sink ^ data[i];

@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "filter/guids.h"
-#include "filter_runner.h"
+#include "runner/filter_runner.h"
 #include "platform/media_type.h"
 #include "test_support.h"
 
 namespace {
 
-using velkorix::cli::FilterRunner;
+using velkorix::runner::FilterRunner;
 
 std::vector<std::vector<uint8_t>> MakeStream(uint32_t seed, int records) {
     velkorix::test::Lcg rng(seed);

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "filter_runner.h"
+#include "runner/filter_runner.h"
 #include "heap_counter.h"
 #include "stream/frame_format.h"
 
@@ -26,7 +26,7 @@ TEST(FilterHeap, RecordsOfEveryFormatAllocateNothing) {
         uint32_t bytes;
     } cases[] = {{0, 120}, {1, 160}, {2, 320}, {3, 40}, {6, 164}};
     std::size_t delivered = 0;
-    velkorix::cli::FilterRunner runner(8000, 1, [&](const uint8_t *, std::size_t size) { delivered += size; });
+    velkorix::runner::FilterRunner runner(8000, 1, [&](const uint8_t *, std::size_t size) { delivered += size; });
     ASSERT_EQ(runner.Status(), S_OK);
     for (const Case &c : cases) {
         const auto record = Record(c.format, c.bytes);

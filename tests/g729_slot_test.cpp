@@ -10,7 +10,7 @@
 
 #include "common/debug_channel.h"
 #include "filter/audio_decoder_filter.h"
-#include "filter_runner.h"
+#include "runner/filter_runner.h"
 #include "g729_support.h"
 #include "velkorix/codec_slot.h"
 
@@ -133,7 +133,7 @@ struct FilterOutput {
 
 FilterOutput RunFilter(const std::vector<uint8_t> &stream) {
     FilterOutput out;
-    velkorix::cli::FilterRunner runner(8000, 1, [&](const uint8_t *data, std::size_t size) {
+    velkorix::runner::FilterRunner runner(8000, 1, [&](const uint8_t *data, std::size_t size) {
         out.samples.emplace_back(data, data + size);
     });
     EXPECT_EQ(runner.Status(), S_OK);
@@ -208,7 +208,7 @@ TEST(G729Filter, PayloadShorterThanOneFrame) {
     record[14] = 40;
     DebugMessages debug;
     std::vector<std::vector<uint8_t>> samples;
-    velkorix::cli::FilterRunner runner(8000, 1, [&](const uint8_t *data, std::size_t size) {
+    velkorix::runner::FilterRunner runner(8000, 1, [&](const uint8_t *data, std::size_t size) {
         samples.emplace_back(data, data + size);
     });
     runner.Feed(record.data(), record.size());

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "file_source.h"
-#include "filter_runner.h"
+#include "runner/filter_runner.h"
 #include "stream/byte_source.h"
 #include "stream/frame_format.h"
 #include "stream/record_reader.h"
@@ -440,7 +440,7 @@ TEST(StreamIndex, OutputOfEveryRecordMatchesTheFilter) {
     ASSERT_EQ(index.Records().size(), std::size(records));
 
     std::vector<std::size_t> delivered;
-    velkorix::cli::FilterRunner runner(8000, 1, [&](const uint8_t *, std::size_t size) { delivered.push_back(size); });
+    velkorix::runner::FilterRunner runner(8000, 1, [&](const uint8_t *, std::size_t size) { delivered.push_back(size); });
     ASSERT_EQ(runner.Status(), S_OK);
     uint64_t total = 0;
     for (std::size_t k = 0; k < index.Records().size(); ++k) {

@@ -10,12 +10,13 @@
 #include "cli.h"
 #include "common/debug_channel.h"
 #include "file_source.h"
-#include "filter_runner.h"
+#include "runner/filter_runner.h"
 #include "options.h"
 #include "output_file.h"
 #include "stream/record_reader.h"
 
 namespace velkorix::cli {
+using runner::FilterRunner;
 namespace {
 
 const CommandSyntax kSyntax{

@@ -1,11 +1,11 @@
-#include "filter_runner.h"
+#include "runner/filter_runner.h"
 
 #include <climits>
 #include <cstring>
 
 #include "filter/guids.h"
 
-namespace velkorix::cli {
+namespace velkorix::runner {
 
 class FilterRunner::Sink : public DownstreamPin {
 public:
@@ -91,4 +91,4 @@ HRESULT FilterRunner::Feed(const uint8_t *record, std::size_t size) {
     return filter_->Receive(input_);
 }
 
-}  // namespace velkorix::cli
+}  // namespace velkorix::runner

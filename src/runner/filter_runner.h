@@ -10,7 +10,7 @@
 
 #include "filter/audio_decoder_filter.h"
 
-namespace velkorix::cli {
+namespace velkorix::runner {
 
 class FilterRunner {
 public:
@@ -37,4 +37,4 @@ private:
 // A WAVEFORMATEX block (18 bytes) for 16-bit PCM.
 void BuildWaveFormat(uint8_t (&block)[18], int rate, int channels);
 
-}  // namespace velkorix::cli
+}  // namespace velkorix::runner
