@@ -1,7 +1,5 @@
 #include "platform/com_base.h"
 
-#include "filter/guids.h"
-
 namespace velkorix {
 
 volatile LONG activeObjectCount = 0;
@@ -15,7 +13,7 @@ UnknownBase::~UnknownBase() { InterlockedDecrement(&activeObjectCount); }
 
 HRESULT STDMETHODCALLTYPE UnknownBase::NonDelegatingQueryInterface(REFIID iid, void **object) {
     if (!object) return E_POINTER;
-    if (iid == kIidUnknown) {
+    if (iid == IID_IUnknown) {
         *object = &inner_;
         NonDelegatingAddRef();
         return S_OK;
