@@ -157,51 +157,6 @@ private:
     int position_;
 };
 
-// The properties of an input sample, from IMediaSample2 when the sample has
-// it, else assembled from IMediaSample. A media type read through
-// IMediaSample::GetMediaType is ours to free.
-struct SampleProperties {
-    AM_SAMPLE2_PROPERTIES p{};
-    bool ownsType = false;
-
-    explicit SampleProperties(IMediaSample *sample) {
-        IMediaSample2 *sample2 = nullptr;
-        if (SUCCEEDED(sample->QueryInterface(IID_IMediaSample2, reinterpret_cast<void **>(&sample2)))) {
-            const HRESULT hr = sample2->GetProperties(sizeof(p), reinterpret_cast<BYTE *>(&p));
-            sample2->Release();
-            if (SUCCEEDED(hr)) return;
-            p = AM_SAMPLE2_PROPERTIES{};
-        }
-        p.cbData = sizeof(p);
-        REFERENCE_TIME start = 0, stop = 0;
-        const HRESULT timeResult = sample->GetTime(&start, &stop);
-        if (SUCCEEDED(timeResult)) {
-            p.tStart = start;
-            p.tStop = stop;
-            p.dwSampleFlags |= AM_SAMPLE_TIMEVALID;
-            if (timeResult == S_OK) p.dwSampleFlags |= AM_SAMPLE_STOPVALID;
-        }
-        if (sample->IsSyncPoint() == S_OK) p.dwSampleFlags |= AM_SAMPLE_SPLICEPOINT;
-        if (sample->IsPreroll() == S_OK) p.dwSampleFlags |= AM_SAMPLE_PREROLL;
-        if (sample->IsDiscontinuity() == S_OK) p.dwSampleFlags |= AM_SAMPLE_DATADISCONTINUITY;
-        AM_MEDIA_TYPE *type = nullptr;
-        if (sample->GetMediaType(&type) == S_OK && type) {
-            p.dwSampleFlags |= AM_SAMPLE_TYPECHANGED;
-            p.pMediaType = type;
-            ownsType = true;
-        }
-        sample->GetPointer(&p.pbBuffer);
-        p.cbBuffer = sample->GetSize();
-        p.lActual = sample->GetActualDataLength();
-        p.dwStreamId = AM_STREAM_MEDIA;
-    }
-    ~SampleProperties() {
-        if (ownsType) DeleteMediaType(p.pMediaType);
-    }
-    SampleProperties(const SampleProperties &) = delete;
-    SampleProperties &operator=(const SampleProperties &) = delete;
-};
-
 }  // namespace
 
 // ---- PinBase ----
@@ -831,7 +786,7 @@ HRESULT STDMETHODCALLTYPE TransformFilterBase::Pause() {
             output_.DeliverEndOfStream();
             endOfStreamDelivered_ = true;
         }
-        sampleSkipped_ = false;
+        samplePath_.Restart();
     }
     state_ = State_Paused;
     return S_OK;
@@ -933,82 +888,67 @@ HRESULT TransformFilterBase::CheckStreaming() {
     return S_OK;
 }
 
-HRESULT TransformFilterBase::InitializeOutputSample(IMediaSample *input, const AM_SAMPLE2_PROPERTIES &properties,
-                                                    IMediaSample **output) {
-    const DWORD flags = properties.dwSampleFlags;
-    DWORD bufferFlags = 0;
-    if (!(flags & AM_SAMPLE_SPLICEPOINT)) bufferFlags |= AM_GBF_NOTASYNCPOINT;
-    if (sampleSkipped_) bufferFlags |= AM_GBF_PREVFRAMESKIPPED;
-    REFERENCE_TIME start = properties.tStart, stop = properties.tStop;
-    const bool hasStart = (flags & AM_SAMPLE_TIMEVALID) != 0;
-    const bool hasStop = hasStart && (flags & AM_SAMPLE_STOPVALID) != 0;
-
-    IMediaSample *out = nullptr;
-    HRESULT hr = output_.GetDeliveryBuffer(&out, hasStart ? &start : nullptr, hasStop ? &stop : nullptr, bufferFlags);
-    if (FAILED(hr)) return hr;
-    if (!out) return E_UNEXPECTED;
-
-    // The output sample carries the input's times and flags.
-    if (hasStart) out->SetTime(&start, hasStop ? &stop : nullptr);
-    out->SetSyncPoint((flags & AM_SAMPLE_SPLICEPOINT) ? TRUE : FALSE);
-    out->SetDiscontinuity(((flags & AM_SAMPLE_DATADISCONTINUITY) || sampleSkipped_) ? TRUE : FALSE);
-    out->SetPreroll((flags & AM_SAMPLE_PREROLL) ? TRUE : FALSE);
-    LONGLONG mediaStart = 0, mediaStop = 0;
-    if (input->GetMediaTime(&mediaStart, &mediaStop) == S_OK) out->SetMediaTime(&mediaStart, &mediaStop);
-    if (properties.dwTypeSpecificFlags != 0) {
-        IMediaSample2 *out2 = nullptr;
-        if (SUCCEEDED(out->QueryInterface(IID_IMediaSample2, reinterpret_cast<void **>(&out2)))) {
-            AM_SAMPLE2_PROPERTIES head{};
-            head.cbData = sizeof(head);
-            head.dwTypeSpecificFlags = properties.dwTypeSpecificFlags;
-            // Only the leading two fields: the rest stay as set above.
-            out2->SetProperties(offsetof(AM_SAMPLE2_PROPERTIES, dwSampleFlags), reinterpret_cast<BYTE *>(&head));
-            out2->Release();
-        }
-    }
-    *output = out;
-    return S_OK;
+HRESULT TransformFilterBase::GetDeliveryBuffer(IMediaSample **sample, REFERENCE_TIME *start, REFERENCE_TIME *stop,
+                                               DWORD flags) {
+    return output_.GetDeliveryBuffer(sample, start, stop, flags);
 }
+
+void TransformFilterBase::ReadProperties(IMediaSample *sample, SampleProperties *properties) {
+    // IMediaSample2 answers everything but the media times in one call; a
+    // sample without it is asked one property at a time.
+    IMediaSample2 *sample2 = nullptr;
+    if (FAILED(sample->QueryInterface(IID_IMediaSample2, reinterpret_cast<void **>(&sample2))) || !sample2) {
+        ReadSampleProperties(sample, properties);
+        return;
+    }
+    AM_SAMPLE2_PROPERTIES p{};
+    const HRESULT hr = sample2->GetProperties(sizeof(p), reinterpret_cast<BYTE *>(&p));
+    sample2->Release();
+    if (FAILED(hr)) {
+        ReadSampleProperties(sample, properties);
+        return;
+    }
+    SampleProperties &out = *properties;
+    const DWORD flags = p.dwSampleFlags;
+    out.hasStart = (flags & AM_SAMPLE_TIMEVALID) != 0;
+    out.hasStop = out.hasStart && (flags & AM_SAMPLE_STOPVALID) != 0;
+    out.start = p.tStart;
+    out.stop = p.tStop;
+    out.syncPoint = (flags & AM_SAMPLE_SPLICEPOINT) != 0;
+    out.preroll = (flags & AM_SAMPLE_PREROLL) != 0;
+    out.discontinuity = (flags & AM_SAMPLE_DATADISCONTINUITY) != 0;
+    // The sample's own type, not a copy.
+    if ((flags & AM_SAMPLE_TYPECHANGED) && p.pMediaType) out.type = p.pMediaType;
+    out.streamId = p.dwStreamId;
+    out.typeSpecificFlags = p.dwTypeSpecificFlags;
+    LONGLONG mediaStart = 0, mediaStop = 0;
+    if (sample->GetMediaTime(&mediaStart, &mediaStop) == S_OK) {
+        out.hasMediaTime = true;
+        out.mediaStart = mediaStart;
+        out.mediaStop = mediaStop;
+    }
+}
+
+void TransformFilterBase::CompleteOutputSample(const SampleProperties &input, IMediaSample *output) {
+    if (input.typeSpecificFlags == 0) return;
+    IMediaSample2 *output2 = nullptr;
+    if (FAILED(output->QueryInterface(IID_IMediaSample2, reinterpret_cast<void **>(&output2))) || !output2) return;
+    AM_SAMPLE2_PROPERTIES head{};
+    head.cbData = sizeof(head);
+    head.dwTypeSpecificFlags = input.typeSpecificFlags;
+    // Only the leading two fields: the rest stay as the sample path set them.
+    output2->SetProperties(offsetof(AM_SAMPLE2_PROPERTIES, dwSampleFlags), reinterpret_cast<BYTE *>(&head));
+    output2->Release();
+}
+
+void TransformFilterBase::AbortStream(HRESULT reason) { NotifyEvent(EC_ERRORABORT, reason, 0); }
 
 HRESULT TransformFilterBase::ReceiveSample(IMediaSample *sample) {
     if (!sample) return E_POINTER;
     Lock receive(receiveLock_);
-    HRESULT hr = CheckStreaming();
+    const HRESULT hr = CheckStreaming();
     if (hr != S_OK) return hr;
-
-    {
-        SampleProperties properties(sample);
-        const AM_SAMPLE2_PROPERTIES &p = properties.p;
-
-        // A new type announced on the sample replaces the connection type.
-        if ((p.dwSampleFlags & AM_SAMPLE_TYPECHANGED) && p.pMediaType) {
-            if (CheckInputType(p.pMediaType) != S_OK) {
-                NotifyEvent(EC_ERRORABORT, VFW_E_INVALIDMEDIATYPE, 0);
-                return VFW_E_INVALIDMEDIATYPE;
-            }
-            hr = SetInputConnectionType(p.pMediaType);
-            if (FAILED(hr)) return hr;
-        }
-        if (!output_.IsConnected()) return VFW_E_NOT_CONNECTED;
-
-        // Samples of another stream than the media stream pass untouched.
-        if (p.dwStreamId != AM_STREAM_MEDIA) return output_.Deliver(sample);
-
-        IMediaSample *out = nullptr;
-        hr = InitializeOutputSample(sample, p, &out);
-        if (FAILED(hr)) return hr;
-        hr = Transform(sample, out);
-        if (hr == S_OK) {
-            hr = output_.Deliver(out);
-            sampleSkipped_ = false;
-        } else if (hr == S_FALSE) {
-            // The filter chose not to deliver: the next sample says so.
-            sampleSkipped_ = true;
-            hr = S_OK;
-        }
-        out->Release();
-    }
-    return hr;
+    return samplePath_.Receive(sample, *this);
 }
 
 HRESULT TransformFilterBase::EndOfStreamFromInput() {
@@ -1037,7 +977,7 @@ HRESULT TransformFilterBase::EndFlushFromInput() {
     {
         // A sample that was under way when the flush began has finished.
         Lock receive(receiveLock_);
-        sampleSkipped_ = false;
+        samplePath_.Restart();
     }
     InterlockedExchange(&input_.flushing_, 0);
     return hr;

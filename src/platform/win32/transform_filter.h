@@ -9,6 +9,7 @@
 #pragma once
 
 #include "platform/com_base.h"
+#include "platform/sample_path.h"
 #include "platform.h"
 
 namespace velkorix {
@@ -215,7 +216,7 @@ private:
     IMemAllocator *allocator_ = nullptr;
 };
 
-class TransformFilterBase : public UnknownBase, public IBaseFilter {
+class TransformFilterBase : public UnknownBase, public IBaseFilter, private SamplePathHost {
 public:
     TransformFilterBase(const char *name, IUnknown *outer, REFCLSID clsid);
     ~TransformFilterBase() override;
@@ -223,18 +224,19 @@ public:
     VELKORIX_DECLARE_IUNKNOWN
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void **object) override;
 
-    // Hooks of the derived filter.
-    virtual HRESULT CheckInputType(const AM_MEDIA_TYPE *type) = 0;
+    // Hooks of the derived filter. CheckInputType and Transform serve the
+    // sample path as they are.
+    HRESULT CheckInputType(const AM_MEDIA_TYPE *type) override = 0;
     virtual HRESULT CheckTransform(const AM_MEDIA_TYPE *input, const AM_MEDIA_TYPE *output) = 0;
     virtual HRESULT DecideBufferSize(IMemAllocator *allocator, ALLOCATOR_PROPERTIES *request) = 0;
     // Fills an empty type (no format block) at `position`; the caller frees it.
     virtual HRESULT GetMediaType(int position, AM_MEDIA_TYPE *type) = 0;
-    virtual HRESULT Transform(IMediaSample *input, IMediaSample *output) = 0;
+    HRESULT Transform(IMediaSample *input, IMediaSample *output) override = 0;
 
     // What the derived filter reads of its pins.
     bool IsInputConnected() const { return input_.IsConnected(); }
     const AM_MEDIA_TYPE *InputConnectionType() const { return &input_.ConnectionType(); }
-    HRESULT SetInputConnectionType(const AM_MEDIA_TYPE *type);
+    HRESULT SetInputConnectionType(const AM_MEDIA_TYPE *type) override;
     const CLSID &ClassId() const { return clsid_; }
     static const char *InputPinName() { return "XForm In"; }
     static const char *OutputPinName() { return "XForm Out"; }
@@ -267,8 +269,14 @@ private:
     // The input pin's streaming path, under the receive lock.
     HRESULT ReceiveSample(IMediaSample *sample);
     HRESULT CheckStreaming();
-    HRESULT InitializeOutputSample(IMediaSample *input, const AM_SAMPLE2_PROPERTIES &properties,
-                                   IMediaSample **output);
+    // The sample path's view of the base.
+    bool IsOutputConnected() const override { return output_.IsConnected(); }
+    HRESULT GetDeliveryBuffer(IMediaSample **sample, REFERENCE_TIME *start, REFERENCE_TIME *stop,
+                              DWORD flags) override;
+    HRESULT Deliver(IMediaSample *sample) override { return output_.Deliver(sample); }
+    void ReadProperties(IMediaSample *sample, SampleProperties *properties) override;
+    void CompleteOutputSample(const SampleProperties &input, IMediaSample *output) override;
+    void AbortStream(HRESULT reason) override;
     HRESULT EndOfStreamFromInput();
     HRESULT BeginFlushFromInput();
     HRESULT EndFlushFromInput();
@@ -285,7 +293,7 @@ private:
     IFilterGraph *graph_ = nullptr;         // not referenced: the graph holds the filter
     IMediaEventSink *eventSink_ = nullptr;  // not referenced, for the same reason
     WCHAR name_[MAX_FILTER_NAME] = {};
-    bool sampleSkipped_ = false;
+    TransformSamplePath samplePath_;
     bool endOfStreamDelivered_ = false;
     // The pins live inside the filter and count their references on it.
     TransformInputPin input_;
