@@ -501,7 +501,8 @@ TEST(SamplePath, SamplesOfAnotherStreamPassAsTheyAre) {
     RecordingHost host;
     TransformSamplePath path;
     host.streamId = kControlStream;
-    MediaSample *sample = Bytes("control").Make();
+    Input in = Bytes("control");
+    MediaSample *sample = in.Make();
     EXPECT_EQ(path.Receive(sample, host), S_OK);
     EXPECT_EQ(host.calls, std::vector<std::string>{"deliver"});
     ASSERT_EQ(host.delivered.size(), 1u);
@@ -509,7 +510,7 @@ TEST(SamplePath, SamplesOfAnotherStreamPassAsTheyAre) {
     sample->Release();
 
     host.deliverResult = E_FAIL;
-    sample = Bytes("control").Make();
+    sample = in.Make();
     EXPECT_EQ(path.Receive(sample, host), E_FAIL);
     sample->Release();
 }
