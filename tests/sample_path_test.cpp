@@ -5,8 +5,10 @@
 // some samples.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "media_sample.h"
@@ -662,6 +664,40 @@ TEST_F(TransformBase, SamplesOfAnotherStreamPassUntouched) {
     EXPECT_EQ(Feed(Bytes("a")), S_OK);
     ASSERT_EQ(sink.seen.size(), 2u);
     EXPECT_FALSE(sink.seen[1].discontinuity);
+}
+
+// State changes race the streaming thread: leaving the stopped state and the
+// end of a flush forget a skip while a sample may be under way (the portable
+// base's Stop does not wait for it). The thread sanitizer run checks that the
+// skip mark is shared safely; afterwards the path still marks a gap.
+TEST_F(TransformBase, ConcurrencyStateChangesWhileSamplesStream) {
+    std::atomic<bool> done{false};
+    std::thread streaming([&] {
+        Input declined = Bytes("x"), taken = Bytes("a");
+        for (int i = 0; i < 4000; ++i) {
+            MediaSample *sample = (i % 3 == 0 ? declined : taken).Make();
+            filter->Receive(sample);
+            sample->Release();
+        }
+        done = true;
+    });
+    while (!done) {
+        filter->Stop();
+        filter->Run();
+        filter->BeginFlush();
+        filter->EndFlush();
+        filter->Pause();
+        filter->Run();
+    }
+    streaming.join();
+    for (const Seen &s : sink.seen) ASSERT_EQ(s.data, (std::vector<uint8_t>{'a'}));
+
+    sink.seen.clear();
+    EXPECT_EQ(Feed(Bytes("b")), S_OK);
+    EXPECT_EQ(Feed(Bytes("x")), S_OK);
+    EXPECT_EQ(Feed(Bytes("c")), S_OK);
+    ASSERT_EQ(sink.seen.size(), 2u);
+    EXPECT_TRUE(sink.seen[1].discontinuity);
 }
 
 }  // namespace
