@@ -13,6 +13,7 @@
 #include "g729/g729_decoder.h"
 #include "peers.h"
 #include "rows.h"
+#include "stream/frame_format.h"
 #include "velkorix/qx_voice.h"
 
 namespace bench {
@@ -24,10 +25,8 @@ std::vector<uint8_t> Frame(uint8_t format, const std::vector<uint8_t> &payloads,
     std::vector<uint8_t> records;
     for (std::size_t at = 0; at + payloadSize <= payloads.size(); at += payloadSize) {
         offsets->push_back(records.size());
-        uint8_t header[velkorix::kFrameHeaderSize] = {};
-        header[velkorix::kFrameFormatOffset] = format;
-        const auto length = static_cast<uint32_t>(payloadSize);
-        for (int k = 0; k < 4; ++k) header[velkorix::kFrameLengthOffset + k] = static_cast<uint8_t>(length >> (8 * k));
+        uint8_t header[velkorix::stream::kHeaderSize];
+        velkorix::stream::WriteHeader(header, format, static_cast<int32_t>(payloadSize));
         records.insert(records.end(), header, header + sizeof header);
         records.insert(records.end(), payloads.begin() + static_cast<long>(at),
                        payloads.begin() + static_cast<long>(at + payloadSize));
@@ -92,7 +91,7 @@ template <class Stream>
 std::shared_ptr<Stream> MakeStream(uint8_t format, const std::vector<uint8_t> &payloads, std::size_t payloadSize) {
     auto stream = std::make_shared<Stream>();
     stream->records = Frame(format, payloads, payloadSize, &stream->offsets);
-    stream->recordSize = velkorix::kFrameHeaderSize + payloadSize;
+    stream->recordSize = velkorix::stream::kHeaderSize + payloadSize;
     stream->Prepare();
     return stream;
 }

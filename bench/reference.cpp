@@ -1,5 +1,6 @@
 #include "reference.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace bench::reference {

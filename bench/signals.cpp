@@ -4,50 +4,16 @@
 #include <cmath>
 #include <cstdio>
 
+#include "generators.h"
+
 namespace bench {
 namespace {
 
 constexpr double kRate = 8000.0;
 constexpr double kPi = 3.14159265358979323846;
 
-class Random {
-public:
-    explicit Random(uint32_t seed) : state_(seed * 2654435761u + 1u) {}
-    uint32_t Next() {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 17;
-        state_ ^= state_ << 5;
-        return state_;
-    }
-    // Uniform in [0, 1).
-    double Unit() { return static_cast<double>(Next() >> 8) * (1.0 / 16777216.0); }
-    double Between(double lo, double hi) { return lo + (hi - lo) * Unit(); }
-    // Roughly Gaussian, unit variance (sum of four uniforms).
-    double Gauss() { return (Unit() + Unit() + Unit() + Unit() - 2.0) * 1.7320508; }
-
-private:
-    uint32_t state_;
-};
-
-// A two-pole resonator with unit gain at its centre frequency.
-class Resonator {
-public:
-    void Set(double frequency, double bandwidth) {
-        const double r = std::exp(-kPi * bandwidth / kRate);
-        a1_ = 2.0 * r * std::cos(2.0 * kPi * frequency / kRate);
-        a2_ = -r * r;
-        gain_ = (1.0 - r) * std::sqrt(1.0 - 2.0 * r * std::cos(4.0 * kPi * frequency / kRate) + r * r);
-    }
-    double Step(double x) {
-        const double y = gain_ * x + a1_ * y1_ + a2_ * y2_;
-        y2_ = y1_;
-        y1_ = y;
-        return y;
-    }
-
-private:
-    double a1_ = 0, a2_ = 0, gain_ = 1, y1_ = 0, y2_ = 0;
-};
+using velkorix::test::Resonator;
+using velkorix::test::XorShift32;
 
 int16_t Clip(double v) {
     const double r = std::nearbyint(v);
@@ -57,17 +23,17 @@ int16_t Clip(double v) {
 }  // namespace
 
 std::vector<int16_t> SpeechLike(std::size_t samples, uint32_t seed) {
-    Random rng(seed);
+    XorShift32 rng = XorShift32::Spread(seed);
     std::vector<double> out;
     out.reserve(samples);
     Resonator formant[3], fricative;
     double phase = 0;
     while (out.size() < samples) {
-        const double kind = rng.Unit();
+        const double kind = rng.Uniform();
         const std::size_t length = static_cast<std::size_t>(kRate * rng.Between(0.06, 0.30));
         const double level = std::pow(10.0, rng.Between(-30.0, -4.0) / 20.0) * 32768.0;
         if (kind < 0.15) {  // pause with a faint noise floor
-            for (std::size_t i = 0; i < length; ++i) out.push_back(3.0 * rng.Gauss());
+            for (std::size_t i = 0; i < length; ++i) out.push_back(3.0 * rng.Gaussian());
             continue;
         }
         const bool voiced = kind < 0.85;
@@ -75,11 +41,12 @@ std::vector<int16_t> SpeechLike(std::size_t samples, uint32_t seed) {
         const double f0End = f0 * rng.Between(0.8, 1.25);
         double f[3] = {rng.Between(300, 800), rng.Between(850, 2300), rng.Between(2300, 3300)};
         const double fEnd[3] = {rng.Between(300, 800), rng.Between(850, 2300), rng.Between(2300, 3300)};
-        fricative.Set(rng.Between(2200, 3500), rng.Between(400, 900));
+        fricative.Set(rng.Between(2200, 3500), rng.Between(400, 900), Resonator::Gain::Unity);
         for (std::size_t i = 0; i < length; ++i) {
             const double t = static_cast<double>(i) / static_cast<double>(length);
             if (i % 40 == 0) {  // formants and pitch glide every 5 ms
-                for (int k = 0; k < 3; ++k) formant[k].Set(f[k] + (fEnd[k] - f[k]) * t, 70.0 + 40.0 * k);
+                for (int k = 0; k < 3; ++k)
+                    formant[k].Set(f[k] + (fEnd[k] - f[k]) * t, 70.0 + 40.0 * k, Resonator::Gain::Unity);
                 f0 = f0 + (f0End - f0) * 0.05;
             }
             // Raised-cosine attack and release over the first and last 20 %.
@@ -88,8 +55,8 @@ std::vector<int16_t> SpeechLike(std::size_t samples, uint32_t seed) {
                                             : 1.0;
             double v;
             if (voiced) {
-                phase += f0 * (1.0 + 0.01 * rng.Gauss()) / kRate;
-                double excitation = 0.05 * rng.Gauss();
+                phase += f0 * (1.0 + 0.01 * rng.Gaussian()) / kRate;
+                double excitation = 0.05 * rng.Gaussian();
                 if (phase >= 1.0) {
                     phase -= 1.0;
                     excitation += 12.0;
@@ -97,7 +64,7 @@ std::vector<int16_t> SpeechLike(std::size_t samples, uint32_t seed) {
                 v = formant[0].Step(excitation) * 1.0 + formant[1].Step(excitation) * 0.5 +
                     formant[2].Step(excitation) * 0.25;
             } else {
-                v = fricative.Step(rng.Gauss()) * 0.8;
+                v = fricative.Step(rng.Gaussian()) * 0.8;
             }
             out.push_back(level * envelope * v);
         }
@@ -109,12 +76,12 @@ std::vector<int16_t> SpeechLike(std::size_t samples, uint32_t seed) {
 }
 
 std::vector<int16_t> Noise(std::size_t samples, uint32_t seed) {
-    Random rng(seed);
+    XorShift32 rng = XorShift32::Spread(seed);
     std::vector<int16_t> pcm(samples);
     const double levels[4] = {-40.0, -20.0, -6.0, 6.0};  // the last one clips
     for (std::size_t i = 0; i < samples; ++i) {
         const double level = std::pow(10.0, levels[std::min<std::size_t>(3, 4 * i / samples)] / 20.0) * 32768.0;
-        pcm[i] = Clip(level * rng.Gauss() * 0.5);
+        pcm[i] = Clip(level * rng.Gaussian() * 0.5);
     }
     return pcm;
 }

@@ -27,6 +27,7 @@ install(TARGETS velkorix_shared EXPORT VelkorixTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
 install(FILES
     ${CMAKE_SOURCE_DIR}/include/velkorix/qx_voice.h
+    ${CMAKE_SOURCE_DIR}/include/velkorix/qx_voice_names.h
     ${CMAKE_SOURCE_DIR}/include/velkorix/codec_slot.h
     ${CMAKE_SOURCE_DIR}/include/velkorix/velkorix_export.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/velkorix COMPONENT development)

@@ -10,12 +10,13 @@ find_program(CMAKE_CXX_COMPILER NAMES ${VELKORIX_MINGW_TRIPLE}-g++-posix ${VELKO
 find_program(CMAKE_RC_COMPILER NAMES ${VELKORIX_MINGW_TRIPLE}-windres REQUIRED)
 find_program(VELKORIX_OBJDUMP NAMES ${VELKORIX_MINGW_TRIPLE}-objdump objdump)
 
-# Floating point in SSE2 registers, as on x86-64: the decoders' float arithmetic
-# (G.729) then rounds exactly as the 64-bit and Linux builds do, and the SIMD
-# helpers have their vector registers. Windows guarantees only 4-byte stack
-# alignment at entry, so functions realign their frames.
-set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse -mstackrealign")
-set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse -mstackrealign")
+# Floating point in SSE2 registers, as on x86-64, and never contracted into
+# fused multiply-adds: the decoders' float arithmetic (G.729) then rounds
+# exactly as the 64-bit and Linux builds do, and the SIMD helpers have their
+# vector registers. Windows guarantees only 4-byte stack alignment at entry, so
+# functions realign their frames.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse -mstackrealign -ffp-contract=off")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse -mstackrealign -ffp-contract=off")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${VELKORIX_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

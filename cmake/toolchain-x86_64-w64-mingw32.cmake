@@ -10,6 +10,11 @@ find_program(CMAKE_CXX_COMPILER NAMES ${VELKORIX_MINGW_TRIPLE}-g++-posix ${VELKO
 find_program(CMAKE_RC_COMPILER NAMES ${VELKORIX_MINGW_TRIPLE}-windres REQUIRED)
 find_program(VELKORIX_OBJDUMP NAMES ${VELKORIX_MINGW_TRIPLE}-objdump objdump)
 
+# Float arithmetic never contracted into fused multiply-adds, so the decoders
+# (G.729) round exactly as the 32-bit and Linux builds do.
+set(CMAKE_C_FLAGS_INIT "-ffp-contract=off")
+set(CMAKE_CXX_FLAGS_INIT "-ffp-contract=off")
+
 set(CMAKE_FIND_ROOT_PATH /usr/${VELKORIX_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -17,7 +17,7 @@ file(GLOB VELKORIX_FILTER_SOURCES CONFIGURE_DEPENDS
 add_library(velkorix_filter STATIC ${VELKORIX_FILTER_SOURCES})
 target_include_directories(velkorix_filter PUBLIC
   $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/src/platform/win32>)
-target_link_libraries(velkorix_filter PUBLIC velkorix_codecs ${VELKORIX_WINDOWS_LIBS})
+target_link_libraries(velkorix_filter PUBLIC velkorix_codecs velkorix_stream ${VELKORIX_WINDOWS_LIBS})
 
 # The exports: the COM entry points and the voice library's functions.
 set(VELKORIX_EXPORTS DllMain DllGetClassObject DllCanUnloadNow DllRegisterServer DllUnregisterServer
@@ -45,28 +45,14 @@ target_link_libraries(Velkorix PRIVATE
 # names them undecorated and the linker matches them up.
 target_link_options(Velkorix PRIVATE ${VELKORIX_STATIC_LINK} -Wl,--enable-stdcall-fixup $<$<CONFIG:Release>:-s>)
 
-# Test programs run under wine: every tests/win/*_test.cpp is one program;
-# the other sources there are shared by all of them.
-file(GLOB VELKORIX_WIN_TEST_PROGRAMS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_test.cpp)
-file(GLOB VELKORIX_WIN_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
-list(REMOVE_ITEM VELKORIX_WIN_TEST_SUPPORT ${VELKORIX_WIN_TEST_PROGRAMS})
-if(VELKORIX_WIN_TEST_SUPPORT)
-  add_library(velkorix_win_test_support STATIC ${VELKORIX_WIN_TEST_SUPPORT})
-  target_include_directories(velkorix_win_test_support PUBLIC
-    ${CMAKE_SOURCE_DIR}/tests/win ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include
-    ${CMAKE_SOURCE_DIR}/src/platform/win32)
-  target_link_libraries(velkorix_win_test_support PUBLIC ${VELKORIX_WINDOWS_LIBS} version)
-endif()
-foreach(source ${VELKORIX_WIN_TEST_PROGRAMS})
-  get_filename_component(name ${source} NAME_WE)
-  add_executable(${name} ${source})
-  target_include_directories(${name} PRIVATE
-    ${CMAKE_SOURCE_DIR}/tests/win ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include
-    ${CMAKE_SOURCE_DIR}/src/platform/win32)
-  if(TARGET velkorix_win_test_support)
-    target_link_libraries(${name} PRIVATE velkorix_win_test_support)
-  endif()
-  target_link_libraries(${name} PRIVATE ${VELKORIX_WINDOWS_LIBS} version)
-  target_link_options(${name} PRIVATE ${VELKORIX_STATIC_LINK})
-  add_dependencies(${name} Velkorix)
-endforeach()
+# The checks that run under wine: one program, wine_checks.exe, whose commands
+# are the tests/win/*_test.cpp units (see tests/win/harness.h), so that one
+# wine process can run several checks.
+file(GLOB VELKORIX_WIN_CHECK_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
+add_executable(wine_checks ${VELKORIX_WIN_CHECK_SOURCES})
+target_include_directories(wine_checks PRIVATE
+  ${CMAKE_SOURCE_DIR}/tests/win ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include
+  ${CMAKE_SOURCE_DIR}/src/platform/win32)
+target_link_libraries(wine_checks PRIVATE ${VELKORIX_WINDOWS_LIBS} version)
+target_link_options(wine_checks PRIVATE ${VELKORIX_STATIC_LINK})
+add_dependencies(wine_checks Velkorix)

@@ -3,7 +3,8 @@
 # (a few seconds of speech as G.726 24 kbit/s format-0 records) to a WAV file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+# Only what building the tool needs: no test oracles, no benchmark library.
+scripts/install-deps.sh --build
 cmake --preset native -DVELKORIX_TESTS=OFF >/dev/null
 cmake --build build/native --target velkorix -j"$(nproc)" >/dev/null
 out="$PWD/build/sample-speech.wav"

@@ -8,15 +8,15 @@
 
 #include "filter_runner.h"
 #include "heap_counter.h"
+#include "stream/frame_format.h"
 
 namespace {
 
 // A record of `format` with a payload of `bytes` bytes of varied values.
 std::vector<uint8_t> Record(uint8_t format, uint32_t bytes) {
-    std::vector<uint8_t> record(velkorix::kFrameHeaderSize + bytes);
-    record[velkorix::kFrameFormatOffset] = format;
-    for (int k = 0; k < 4; ++k) record[velkorix::kFrameLengthOffset + k] = static_cast<uint8_t>(bytes >> (8 * k));
-    for (uint32_t i = 0; i < bytes; ++i) record[velkorix::kFrameHeaderSize + i] = static_cast<uint8_t>(i * 37 + 11);
+    std::vector<uint8_t> record(velkorix::stream::kHeaderSize + bytes);
+    velkorix::stream::WriteHeader(record.data(), format, static_cast<int32_t>(bytes));
+    for (uint32_t i = 0; i < bytes; ++i) record[velkorix::stream::kHeaderSize + i] = static_cast<uint8_t>(i * 37 + 11);
     return record;
 }
 

@@ -74,7 +74,8 @@ std::vector<int16_t> SyntheticSpeech(double seconds) {
     const double vowels[5][3] = {{730, 1090, 2440}, {270, 2290, 3010}, {300, 870, 2240}, {530, 1840, 2480},
                                  {570, 840, 2410}};
     std::vector<int16_t> out(static_cast<std::size_t>(n));
-    double phase = 0.0, y1[3] = {}, y2[3] = {};
+    double phase = 0.0;
+    velkorix::test::Resonator formant[3];
     Lcg rng(2024);
     for (int i = 0; i < n; ++i) {
         const double t = static_cast<double>(i) / rate;
@@ -94,12 +95,8 @@ std::vector<int16_t> SyntheticSpeech(double seconds) {
         double sample = 0.0;
         for (int k = 0; k < 3; ++k) {
             const double f = vowels[vowel][k] + (vowels[next][k] - vowels[vowel][k]) * syllable * syllable;
-            const double bw = 60.0 + 40.0 * k;
-            const double r = std::exp(-M_PI * bw / rate);
-            const double y = (1 - r) * source + 2 * r * std::cos(2 * M_PI * f / rate) * y1[k] - r * r * y2[k];
-            y2[k] = y1[k];
-            y1[k] = y;
-            sample += y / (k + 1);
+            formant[k].Set(f, 60.0 + 40.0 * k);
+            sample += formant[k].Step(source) / (k + 1);
         }
         const double envelope = std::sin(M_PI * syllable) * (0.6 + 0.4 * std::sin(2.0 * M_PI * 0.3 * t));
         out[static_cast<std::size_t>(i)] = static_cast<int16_t>(std::lround(std::clamp(sample * envelope * 40000.0, -32000.0, 32000.0)));

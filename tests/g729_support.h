@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/generators.h"
 #include "g729/g729_decoder.h"
 
 namespace g729test {
@@ -67,19 +68,7 @@ std::vector<int16_t> DecodeFrames(const std::vector<Frame> &frames);
 // when the two are identical.
 double SnrDb(const std::vector<int16_t> &reference, const std::vector<int16_t> &output);
 
-// A small deterministic generator for test data.
-class Lcg {
-public:
-    explicit Lcg(uint32_t seed) : state_(seed) {}
-    uint32_t Next() {
-        state_ = state_ * 1664525u + 1013904223u;
-        return state_;
-    }
-    uint32_t Below(uint32_t n) { return static_cast<uint32_t>((static_cast<uint64_t>(Next()) * n) >> 32); }
-
-private:
-    uint32_t state_;
-};
+using velkorix::test::Lcg;
 
 // Captures what the decoder reports through its diagnostics hook while it
 // lives, and restores the previous sink afterwards.

@@ -48,7 +48,7 @@ prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || { cat "$work/install.log" >&2; fail "install"; }
 pc=$(find "$prefix" -name velkorix.pc)
 [[ -n "$pc" ]] || fail "no velkorix.pc installed"
-for header in qx_voice.h codec_slot.h velkorix_export.h; do
+for header in qx_voice.h qx_voice_names.h codec_slot.h velkorix_export.h; do
   [[ -f "$prefix/include/velkorix/$header" ]] || fail "header $header not installed"
 done
 libdir=$(dirname "$(find "$prefix" -name 'libvelkorix.so.1' | head -n1)")
@@ -74,6 +74,7 @@ cat >"$work/client.c" <<'EOF'
 #include <string.h>
 #include <velkorix/codec_slot.h>
 #include <velkorix/qx_voice.h>
+#include <velkorix/qx_voice_names.h>
 
 static int failures = 0;
 #define CHECK(cond) do { if (!(cond)) { fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__); ++failures; } } while (0)
@@ -104,6 +105,8 @@ int main(void) {
     frame.length = 16;
     CHECK(QX_VOICE_DecReset(&decoder, G726_24) == VOICE_OK);
     CHECK(QX_VOICE_DecodeFrame(&decoder, &frame, out, &count) == VOICE_ERR_DEC_LEN);
+    CHECK(strcmp(VoiceResultName(VOICE_ERR_DEC_LEN), "VOICE_ERR_DEC_LEN") == 0);
+    CHECK(strcmp(VoiceResultName(12345), "unknown result") == 0);
 
     /* An ADPCM_FIRST payload through a codec slot of type 6. */
     CHECK(QX_VOICE_EncReset(&encoder, ADPCM_FIRST) == VOICE_OK);

@@ -11,6 +11,7 @@
 
 #include "common/cpu_features.h"
 #include "common/debug_channel.h"
+#include "support/generators.h"
 
 namespace velkorix::test {
 
@@ -59,20 +60,6 @@ inline bool TakeNothrowAllocationFailure() {
         if (failingNothrowAllocations.compare_exchange_weak(left, left - 1)) return true;
     return false;
 }
-
-// A small deterministic generator for test data.
-class Lcg {
-public:
-    explicit Lcg(uint32_t seed) : state_(seed) {}
-    uint32_t Next() {
-        state_ = state_ * 1664525u + 1013904223u;
-        return state_;
-    }
-    uint32_t Below(uint32_t n) { return static_cast<uint32_t>((static_cast<uint64_t>(Next()) * n) >> 32); }
-
-private:
-    uint32_t state_;
-};
 
 }  // namespace velkorix::test
 

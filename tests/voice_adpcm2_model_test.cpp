@@ -27,7 +27,7 @@ using velkorix::voice::Adpcm2DecodeSample;
 using velkorix::voice::Adpcm2EncodeSample;
 using velkorix::voice::Adpcm2Reset;
 using velkorix::voice::Adpcm2State;
-using velkorix::test::Random;
+using velkorix::test::XorShift32;
 
 // ---- The model ----
 
@@ -227,7 +227,7 @@ std::string Describe(const Model &m) {
 
 // A value in [low, high] scaled down by a random power of two, so that small,
 // middling and extreme values all come up.
-int64_t Draw(Random &random, int64_t low, int64_t high) {
+int64_t Draw(XorShift32 &random, int64_t low, int64_t high) {
     const int scale = random.Range(0, 15);
     const int64_t value = random.Range(static_cast<int>(low), static_cast<int>(high));
     return random.Range(0, 3) == 0 ? value : Shr(value, scale);
@@ -239,7 +239,7 @@ int64_t Draw(Random &random, int64_t low, int64_t high) {
 // within +-16384 (where their leak balances the largest step), differences
 // within the inverse quantizer's +-8160, the averages and AP within what
 // their updates reach; reconstructed samples and sign history anything.
-Model RandomState(Random &random) {
+Model RandomState(XorShift32 &random) {
     Model m;
     m.SR1 = random.Range(-32768, 32767) >> random.Range(0, 15);
     m.SR2 = random.Range(-32768, 32767) >> random.Range(0, 15);
@@ -266,7 +266,7 @@ Model RandomState(Random &random) {
 }
 
 // An input sample: quiet, loud, clipped or near the prediction.
-int64_t RandomInput(Random &random) {
+int64_t RandomInput(XorShift32 &random) {
     switch (random.Range(0, 3)) {
         case 0: return random.Range(-32768, 32767);
         case 1: return random.Range(-32768, 32767) >> random.Range(4, 15);
@@ -280,7 +280,7 @@ int64_t RandomInput(Random &random) {
 // From each random state, a run of samples through the model and the
 // library side by side; every output, code and state field must agree.
 TEST(Adpcm2Model, DecoderAgreesFromRandomStates) {
-    Random random(9001);
+    XorShift32 random(9001);
     for (int run = 0; run < 8000; ++run) {
         Model m = RandomState(random);
         Adpcm2State s = ToLibrary(m);
@@ -299,7 +299,7 @@ TEST(Adpcm2Model, DecoderAgreesFromRandomStates) {
 }
 
 TEST(Adpcm2Model, EncoderAgreesFromRandomStates) {
-    Random random(9002);
+    XorShift32 random(9002);
     long beyond16 = 0;
     for (int run = 0; run < 8000; ++run) {
         Model m = RandomState(random);

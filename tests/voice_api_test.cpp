@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "velkorix/qx_voice.h"
+#include "velkorix/qx_voice_names.h"
+#include "voice/frame_rule.h"
 #include "voice_signals.h"
 
 namespace {
@@ -213,6 +215,65 @@ TEST(VoiceApi, LengthRulesOfEveryType) {
     EXPECT_EQ(DecodeAs(G711_A, MakeFrame(80)).count, 160);
     EXPECT_EQ(DecodeAs(G726_24, MakeFrame(16)).code, VOICE_ERR_DEC_LEN);
     EXPECT_EQ(DecodeAs(G726_24, MakeFrame(15)).count, 80);
+}
+
+// The frame rule the library gives its hosts is the one its calls follow:
+// the frame an encode writes, the samples a decode takes, and whether a frame
+// size survives both, for every type and every count and length.
+TEST(VoiceApi, FrameRuleIsWhatTheCallsDo) {
+    const int16_t unknown[] = {0, 8, 34, 99, -1};
+    for (int16_t type : kAllTypes) {
+        for (int words = 1; words <= 255; ++words) {
+            const DecodeResult r = DecodeAs(type, MakeFrame(words));
+            ASSERT_EQ(velkorix::voice::DecodableSamples(type, words), r.code == VOICE_OK ? r.count : -1)
+                << "type " << type << " words " << words;
+        }
+        VoiceState encoder, decoder;
+        int16_t pcm[VOICE_MAX_SAMPLES + 1] = {}, out[VOICE_MAX_SAMPLES];
+        for (int count = -1; count <= VOICE_MAX_SAMPLES + 1; ++count) {
+            QX_VOICE_EncReset(&encoder, type);
+            VoiceFrame frame;
+            std::memset(&frame, 0, sizeof(frame));
+            const int32_t encoded = QX_VOICE_EncodeFrame(&encoder, pcm, &frame, static_cast<int16_t>(count));
+            ASSERT_EQ(velkorix::voice::EncodedFrameWords(type, count), encoded == VOICE_OK ? frame.length : -1)
+                << "type " << type << " count " << count;
+            int16_t decodedCount = 0;
+            QX_VOICE_DecReset(&decoder, type);
+            const bool kept = encoded == VOICE_OK &&
+                              QX_VOICE_DecodeFrame(&decoder, &frame, out, &decodedCount) == VOICE_OK &&
+                              decodedCount == count;
+            ASSERT_EQ(velkorix::voice::FrameKeepsAllSamples(type, count), kept) << "type " << type << " count " << count;
+        }
+    }
+    for (int16_t type : unknown) {
+        EXPECT_EQ(velkorix::voice::EncodedFrameWords(type, 160), -1);
+        EXPECT_EQ(velkorix::voice::DecodableSamples(type, 80), -1);
+        EXPECT_FALSE(velkorix::voice::FrameKeepsAllSamples(type, 160));
+    }
+    EXPECT_TRUE(velkorix::voice::FrameKeepsAllSamples(ADPCM_FIRST, 161));
+    EXPECT_FALSE(velkorix::voice::FrameKeepsAllSamples(ADPCM_FIRST, 160));
+    EXPECT_FALSE(velkorix::voice::FrameKeepsAllSamples(ADPCM_BARE, 2));
+    EXPECT_TRUE(velkorix::voice::FrameKeepsAllSamples(G726_40_MSB, 480));
+    EXPECT_FALSE(velkorix::voice::FrameKeepsAllSamples(G711_A, 481));
+}
+
+TEST(VoiceApi, ResultNames) {
+    EXPECT_STREQ(VoiceResultName(VOICE_OK), "VOICE_OK");
+    EXPECT_STREQ(VoiceResultName(VOICE_ERR_VERSION_BUFFER), "VOICE_ERR_VERSION_BUFFER");
+    EXPECT_STREQ(VoiceResultName(VOICE_ERR_DEC_HEADER), "VOICE_ERR_DEC_HEADER");
+    EXPECT_STREQ(VoiceResultName(VOICE_ERR_TRANS_TYPE), "VOICE_ERR_TRANS_TYPE");
+    EXPECT_STREQ(VoiceResultName(1), "unknown result");
+    // Every code the calls return has a name.
+    VoiceState state;
+    static VoiceTransState trans;
+    VoiceFrame frame = MakeFrame(80);
+    int16_t pcm[VOICE_MAX_SAMPLES] = {};
+    int16_t count = 0;
+    QX_VOICE_DecReset(&state, G711_A);
+    const int32_t codes[] = {QX_VOICE_EncReset(&state, 8), QX_VOICE_EncodeFrame(&state, pcm, &frame, 0),
+                             QX_VOICE_DecodeFrame(nullptr, &frame, pcm, &count), QX_VOICE_TransCodeReset(nullptr, 97),
+                             QX_VOICE_TransCodeReset(&trans, 5)};
+    for (int32_t code : codes) EXPECT_STRNE(VoiceResultName(code), "unknown result") << code;
 }
 
 TEST(VoiceApi, AFailedDecodeLeavesStateFrameAndOutputAlone) {

@@ -109,7 +109,7 @@ TEST(VoiceBinding, AnAdpcmPayloadBeyondTheScratchFrameIsCut) {
 }
 
 TEST(VoiceBinding, G711PayloadsDecodeOneSamplePerByte) {
-    velkorix::test::Random random(64);
+    velkorix::test::XorShift32 random(64);
     for (int32_t type : {9, 10}) {
         const auto &table = type == 9 ? velkorix::voice::kAlawToLinear : velkorix::voice::kUlawToLinear;
         Slot s;
@@ -136,7 +136,7 @@ TEST(VoiceBinding, G711PayloadsDecodeOneSamplePerByte) {
 TEST(VoiceBinding, AnUnalignedOutputGetsTheSameSamples) {
     const auto pcm = velkorix::test::SpeechLike(321, 69);
     const auto adpcm = AdpcmPayload(pcm.data());
-    velkorix::test::Random random(70);
+    velkorix::test::XorShift32 random(70);
     std::vector<uint8_t> codes(2047);
     for (auto &b : codes) b = static_cast<uint8_t>(random.Next());
     struct Case {
@@ -261,7 +261,7 @@ TEST(VoiceThroughFilter, Format6NeedsRoomFor321Samples) {
 }
 
 TEST(VoiceThroughFilter, Formats1And2DeliverEveryPayloadByte) {
-    velkorix::test::Random random(67);
+    velkorix::test::XorShift32 random(67);
     FilterHarness filter;
     for (uint8_t format : {1, 2, 1}) {
         const auto &table = format == 1 ? velkorix::voice::kAlawToLinear : velkorix::voice::kUlawToLinear;

@@ -9,56 +9,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/generators.h"
+
 namespace velkorix::test {
-
-// xorshift32: the same sequence on every platform.
-class Random {
-public:
-    explicit Random(uint32_t seed) : state_(seed ? seed : 1) {}
-    uint32_t Next() {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 17;
-        state_ ^= state_ << 5;
-        return state_;
-    }
-    // Uniform in [0, 1).
-    double Uniform() { return (Next() >> 8) * (1.0 / 16777216.0); }
-    // Roughly Gaussian (sum of four uniforms), unit variance.
-    double Gaussian() { return (Uniform() + Uniform() + Uniform() + Uniform() - 2.0) * 1.7320508; }
-    int Range(int low, int high) { return low + static_cast<int>(Uniform() * (high - low + 1)); }
-
-private:
-    uint32_t state_;
-};
 
 inline int16_t Saturate(double v) {
     const long r = std::lround(v);
     return static_cast<int16_t>(r < -32768 ? -32768 : r > 32767 ? 32767 : r);
 }
 
-// Two-pole resonator at `frequency` Hz with `bandwidth` Hz, unity peak gain.
-class Resonator {
-public:
-    void Set(double frequency, double bandwidth) {
-        const double r = std::exp(-M_PI * bandwidth / 8000.0);
-        a1_ = 2.0 * r * std::cos(2.0 * M_PI * frequency / 8000.0);
-        a2_ = -r * r;
-        gain_ = 1.0 - r;
-    }
-    double Step(double x) {
-        const double y = gain_ * x + a1_ * y1_ + a2_ * y2_;
-        y2_ = y1_;
-        y1_ = y;
-        return y;
-    }
-
-private:
-    double a1_ = 0, a2_ = 0, gain_ = 1, y1_ = 0, y2_ = 0;
-};
-
 // Appends `count` samples of speech-like audio.
 inline void AppendSpeechLike(std::vector<int16_t> &out, std::size_t count, uint32_t seed) {
-    Random random(seed);
+    XorShift32 random(seed);
     Resonator f1, f2, f3;
     double phase = 0;
     const std::size_t end = out.size() + count;
@@ -101,7 +63,7 @@ inline void AppendSpeechLike(std::vector<int16_t> &out, std::size_t count, uint3
 // Appends white noise in segments of random level, from quiet to full scale
 // (clipped).
 inline void AppendNoise(std::vector<int16_t> &out, std::size_t count, uint32_t seed) {
-    Random random(seed);
+    XorShift32 random(seed);
     const std::size_t end = out.size() + count;
     while (out.size() < end) {
         const int length = random.Range(800, 16000);
@@ -113,7 +75,7 @@ inline void AppendNoise(std::vector<int16_t> &out, std::size_t count, uint32_t s
 // Appends tone bursts (one or two sinusoids) broken off by silence or clicks,
 // which set the tone detector and then trip the transition detector.
 inline void AppendToneBursts(std::vector<int16_t> &out, std::size_t count, uint32_t seed) {
-    Random random(seed);
+    XorShift32 random(seed);
     const std::size_t end = out.size() + count;
     while (out.size() < end) {
         const int length = random.Range(400, 4000);

@@ -34,15 +34,13 @@ struct PayloadPlan {
 constexpr int32_t kAdpcmPayloadBytes = 164;
 constexpr int32_t kAdpcmFrameRoom = 2044;
 
-LONG Bounded(int64_t bytes, LONG capacity) { return static_cast<LONG>(std::clamp<int64_t>(bytes, 0, capacity)); }
-
 PayloadPlan Plan(uint8_t format, int32_t length, int32_t available, LONG capacity) {
     PayloadPlan plan;
     const int32_t present = std::clamp(length, 0, available);
     const bool cut = length < 0 || length > available;
     switch (format) {
         case 0:
-            plan.reported = Bounded(OutputLengthRule(0, length), capacity);
+            plan.reported = stream::OutputBytes(0, length, capacity);
             // Whole 3-byte groups of 8 samples that fit the buffer; a partial
             // last group gives its whole codes.
             plan.usable = std::min(present, static_cast<int32_t>(capacity / 16 * 3));
@@ -51,7 +49,7 @@ PayloadPlan Plan(uint8_t format, int32_t length, int32_t available, LONG capacit
             break;
         case 1:
         case 2:
-            plan.reported = Bounded(OutputLengthRule(format, length), capacity);
+            plan.reported = stream::OutputBytes(format, length, capacity);
             plan.usable = std::min(present, static_cast<int32_t>(capacity / 2));
             plan.decodedBytes = 2 * static_cast<int64_t>(plan.usable);
             plan.truncated = cut || plan.usable != present;
@@ -59,7 +57,7 @@ PayloadPlan Plan(uint8_t format, int32_t length, int32_t available, LONG capacit
         case 3: {
             // The length field is not used: four 10-byte frames of 80 samples
             // each, as many whole ones as are present and fit.
-            plan.reported = Bounded(OutputLengthRule(3, length), capacity);
+            plan.reported = stream::OutputBytes(3, length, capacity);
             const int32_t frames = std::min({std::max(available, 0) / 10, static_cast<int32_t>(capacity / 160), 4});
             plan.usable = frames * 10;
             plan.decodedBytes = static_cast<int64_t>(frames) * 160;
@@ -72,14 +70,14 @@ PayloadPlan Plan(uint8_t format, int32_t length, int32_t available, LONG capacit
             // decodes zero bytes for what is missing, which is reported like
             // a short G.729 payload. A payload beyond the 2044 bytes a frame
             // has room for is reported too.
-            plan.reported = Bounded(OutputLengthRule(6, length), capacity);
+            plan.reported = stream::OutputBytes(6, length, capacity);
             plan.usable = capacity < 642 ? -1 : std::min(present, kAdpcmPayloadBytes);
             plan.decodedBytes = plan.usable < 0 ? 0 : 642;
             plan.truncated = cut || present < kAdpcmPayloadBytes || present > kAdpcmFrameRoom;
             break;
         default:
             // No decoder behind the format: silence of the rule's length.
-            plan.reported = Bounded(OutputLengthRule(format, length), capacity);
+            plan.reported = stream::OutputBytes(format, length, capacity);
             plan.usable = present;
             break;
     }
@@ -87,16 +85,6 @@ PayloadPlan Plan(uint8_t format, int32_t length, int32_t available, LONG capacit
 }
 
 }  // namespace
-
-int64_t OutputLengthRule(uint8_t format, int32_t length) {
-    switch (format) {
-        case 3:
-        case 6: return 640;
-        case 1:
-        case 2: return 2 * static_cast<int64_t>(length);  // one G.711 sample per payload byte
-        default: return static_cast<int64_t>(length) * 16 / 3;
-    }
-}
 
 HRESULT AdjustPalette(AM_MEDIA_TYPE *type, int8_t level) {
     if (!type) return E_POINTER;
@@ -164,16 +152,17 @@ VELKORIX_ALWAYS_INLINE HRESULT AudioDecoderFilter::DecodeStep(IMediaSample *inpu
     const LONG capacity = target ? output->GetSize() : 0;
 
     LONG reported = 0;
-    if (!source || actual < kFrameHeaderSize) {
+    if (!source || actual < stream::kHeaderSize) {
         OutputDebugStringA(kTruncatedSampleMessage);
     } else {
-        const uint8_t format = source[kFrameFormatOffset];
-        const int32_t length = ReadLe32(source + kFrameLengthOffset);
-        const PayloadPlan plan = Plan(format, length, actual - kFrameHeaderSize, capacity);
+        const stream::RecordHeader header = stream::ParseHeader(source);
+        const uint8_t format = header.format;
+        const int32_t length = header.length;
+        const PayloadPlan plan = Plan(format, length, actual - stream::kHeaderSize, capacity);
         reported = plan.reported;
         if (plan.truncated) OutputDebugStringA(kTruncatedSampleMessage);
         const bool decoded =
-            plan.usable >= 0 && context_.DecodeByFormat(source + kFrameHeaderSize, target, plan.usable, format);
+            plan.usable >= 0 && context_.DecodeByFormat(source + stream::kHeaderSize, target, plan.usable, format);
 
         // Whatever the decoder did not write is delivered as silence (the
         // buffer still holds an earlier sample's output).

@@ -6,17 +6,14 @@
 
 #include "filter/codec_context.h"
 #include "filter/level_adjust.h"
+#include "stream/frame_format.h"
 #include "transform_filter.h"
 
 namespace velkorix {
 
-// Byte layout of the frame header that opens every input sample.
-inline constexpr int kFrameHeaderSize = 18;
-inline constexpr int kFrameFormatOffset = 13;
-inline constexpr int kFrameLengthOffset = 14;
-
-// The one output buffer the filter asks for.
-inline constexpr LONG kOutputBufferSize = 100000;
+// The one output buffer the filter asks for. Every input sample is one record
+// of the framed stream (stream/frame_format.h: header layout, output rule).
+inline constexpr LONG kOutputBufferSize = stream::kOutputBufferBytes;
 
 // Debugger text for a sample whose payload could not be taken whole (missing
 // header, declared length beyond the sample or negative, too short for its
@@ -67,9 +64,5 @@ private:
 // entry count (32-bit) at byte 80, 4-byte entries from byte 88 whose first
 // three bytes are adjusted. Nothing outside the format block is touched.
 HRESULT AdjustPalette(AM_MEDIA_TYPE *type, int8_t level);
-
-// Output length that the filter reports for a payload of `length` bytes in
-// `format`, before it is bounded by the output buffer.
-int64_t OutputLengthRule(uint8_t format, int32_t length);
 
 }  // namespace velkorix

@@ -10,6 +10,7 @@
 #include "velkorix/qx_voice.h"
 #include "voice/adpcm.h"
 #include "voice/adpcm2.h"
+#include "voice/frame_rule.h"
 #include "voice/g711.h"
 #include "voice/g726.h"
 #include "voice/voice_frame.h"
@@ -139,18 +140,32 @@ int32_t Reset(VoiceState *state, int16_t type, int32_t typeError) {
     return VOICE_OK;
 }
 
-// Samples a frame of `length` words (1..255) carries for `type`, or -1 when
-// the type's decoder does not accept that length.
-int DecodableSamples(int type, int length) {
+}  // namespace
+
+namespace velkorix::voice {
+
+int EncodedFrameWords(int type, int samples) {
+    if (samples <= 0 || samples > VOICE_MAX_SAMPLES) return -1;
+    switch (FamilyOf(type)) {
+        case Family::G711: return samples / 2;  // two codes per word
+        case Family::G726: return samples * G726CodeWidth(type) / 16;
+        case Family::Adpcm2: return samples / 8;  // eight 2-bit codes per word
+        case Family::Adpcm: return AdpcmFrameLength(type, samples);
+        case Family::None: break;
+    }
+    return -1;
+}
+
+int DecodableSamples(int type, int words) {
     auto unitFrame = [](int samples) { return samples <= VOICE_MAX_SAMPLES && samples % 80 == 0 ? samples : -1; };
     switch (FamilyOf(type)) {
-        case Family::G711: return unitFrame(2 * length);
-        case Family::G726: return unitFrame(16 * length / G726CodeWidth(type));
-        case Family::Adpcm2: return unitFrame(8 * length);
+        case Family::G711: return unitFrame(2 * words);
+        case Family::G726: return unitFrame(16 * words / G726CodeWidth(type));
+        case Family::Adpcm2: return unitFrame(8 * words);
         case Family::Adpcm: {
             // A frame of types 3 and 35 must hold its 2-word header.
-            if (type != ADPCM_BARE && length < 2) return -1;
-            const int samples = AdpcmFrameSamples(type, length);
+            if (type != ADPCM_BARE && words < 2) return -1;
+            const int samples = AdpcmFrameSamples(type, words);
             return samples <= VOICE_MAX_SAMPLES ? samples : -1;
         }
         case Family::None: break;
@@ -158,7 +173,7 @@ int DecodableSamples(int type, int length) {
     return -1;
 }
 
-}  // namespace
+}  // namespace velkorix::voice
 
 extern "C" {
 
@@ -197,7 +212,7 @@ int32_t QX_VOICE_EncodeFrame(VoiceState *state, const int16_t *pcm, VoiceFrame *
             G726State codec = LoadG726(state, type);
             G726PackLsbFirst(codec, pcm, buffer + kFrameHeaderBytes, count);
             Store(state, codec);
-            length = count * codec.codeWidth / 16;
+            length = EncodedFrameWords(type, count);
             WriteFrameHeader(buffer, length);
             if (IsMsbFirst(type)) G726ReorderToMsb(buffer + kFrameHeaderBytes, codec.codeWidth, 2 * length);
             break;

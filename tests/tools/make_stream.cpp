@@ -1,6 +1,7 @@
 // Makes framed test streams (records of an 18-byte header and a payload).
 //   make_stream mixed SOURCE.vks OUT.vks
 //   make_stream g729 SPEECH.wav OUT.vks
+//   make_stream itu VECTOR.bit OUT.vks
 // "mixed": G.726 records taken from SOURCE interleaved with records of every
 // other audio format, invalid format bytes, and records whose payload does
 // not suit its format (too short, odd lengths, larger than the output
@@ -8,10 +9,15 @@
 // fixed pseudo-random sequence, so the stream is the same on every run.
 // "g729": 8 kHz mono 16-bit speech encoded with bcg729's G.729 Annex A
 // encoder (the test oracle), four 10-byte frames to a format-3 record.
+// "itu": the frames of an ITU serial bitstream (the G.729 Annex A test
+// vectors of tests/data/g729a) as format-3 records, the last one filled up
+// with zero frames.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include "g729_support.h"
 
 #if defined(VELKORIX_HAVE_BCG729)
 extern "C" {
@@ -134,12 +140,28 @@ int MakeG729(const char *speechPath, const char *outPath) {
 #endif
 }
 
+int MakeFromItuVector(const char *vectorPath, const char *outPath) {
+    const g729test::ItuBitstream bits = g729test::ReadItuBitFile(vectorPath);
+    if (!bits.error.empty() || bits.frames.empty()) {
+        std::fprintf(stderr, "make_stream: %s: %s\n", vectorPath, bits.error.empty() ? "no frames" : bits.error.c_str());
+        return 1;
+    }
+    if (!g729test::WriteFile(outPath, g729test::MakeFormat3Stream(bits.frames))) {
+        std::fprintf(stderr, "make_stream: cannot write %s\n", outPath);
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     if (argc == 4 && std::strcmp(argv[1], "g729") == 0) return MakeG729(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "itu") == 0) return MakeFromItuVector(argv[2], argv[3]);
     if (argc != 4 || std::strcmp(argv[1], "mixed") != 0) {
-        std::fprintf(stderr, "usage: make_stream mixed SOURCE.vks OUT.vks | make_stream g729 SPEECH.wav OUT.vks\n");
+        std::fprintf(stderr,
+                     "usage: make_stream mixed SOURCE.vks OUT.vks | make_stream g729 SPEECH.wav OUT.vks |\n"
+                     "       make_stream itu VECTOR.bit OUT.vks\n");
         return 2;
     }
     std::vector<Record> speech;

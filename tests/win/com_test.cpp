@@ -1,10 +1,8 @@
 // The module's COM entry points through the real COM run-time (after
 // registration) and called directly through GetProcAddress.
-//   com_test MODULE_PATH
+//   com MODULE_PATH
 #include <cstring>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "filter/guids.h"
 #include "harness.h"
@@ -172,26 +170,28 @@ void DirectlyThroughTheExports(const char *modulePath) {
     factory->Release();
     CHECK_HR(canUnloadNow(), S_OK);
 
-    // Counts stay exact with callers on several threads at once.
+    // Counts stay exact with callers on several threads at once. A thread
+    // that has done its 200000 rounds goes on until every thread has, so the
+    // threads' rounds overlap even where one alone takes less than a time
+    // slice.
     CHECK_HR(getClassObject(kClsidVelkorixDecoder, IID_IClassFactory, reinterpret_cast<void **>(&factory)), S_OK);
     REQUIRE_VOID(factory != nullptr);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([factory] {
-            for (int i = 0; i < 20000; ++i) {
-                factory->AddRef();
-                factory->LockServer(TRUE);
-                if (i % 256 == 0) {
-                    IBaseFilter *filter = nullptr;
-                    if (SUCCEEDED(factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void **>(&filter))))
-                        filter->Release();
-                }
-                factory->LockServer(FALSE);
-                factory->Release();
+    constexpr int kThreads = 4;
+    volatile LONG doneRounds = 0;
+    vtest::RunConcurrently(kThreads, [factory, &doneRounds](int) {
+        for (int i = 0; i < 200000 || doneRounds < kThreads; ++i) {
+            if (i == 200000) InterlockedIncrement(&doneRounds);
+            factory->AddRef();
+            factory->LockServer(TRUE);
+            if (i % 256 == 0) {
+                IBaseFilter *filter = nullptr;
+                if (SUCCEEDED(factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void **>(&filter))))
+                    filter->Release();
             }
-        });
-    }
-    for (auto &thread : threads) thread.join();
+            factory->LockServer(FALSE);
+            factory->Release();
+        }
+    });
     CHECK_EQ(factory->AddRef(), 2ul);
     factory->Release();
     CHECK_EQ(factory->Release(), 0ul);
@@ -201,9 +201,9 @@ void DirectlyThroughTheExports(const char *modulePath) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+VTEST_COMMAND(ComCommand, "com", "com MODULE_PATH") {
     if (argc < 2) {
-        std::printf("usage: com_test MODULE_PATH\n");
+        std::printf("usage: com MODULE_PATH\n");
         return 2;
     }
     CHECK(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));

@@ -1,8 +1,8 @@
 // The decoder in a real filter graph: a test source feeds a framed stream
 // file as time-stamped media samples through the Velkorix Decoder into a
 // test sink; or single samples probe the base's streaming rules.
-//   graph_test stream STREAM_FILE OUT_PCM   run the whole file, write the PCM
-//   graph_test scenarios                    the base's behaviour, sample by sample
+//   stream STREAM_FILE OUT_PCM   run the whole file, write the PCM
+//   scenarios                    the base's behaviour, sample by sample
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -408,22 +408,27 @@ int RunScenarios() {
     CHECK_HR(graph.decoderOut->Disconnect(), S_FALSE);
     input->Release();
     vtest::FreeType(pcmType);
-    return vtest::Finish("graph_test scenarios");
+    return vtest::Finish("scenarios");
 }
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    if (argc < 2 || (std::strcmp(argv[1], "stream") == 0 && argc < 4)) {
-        std::printf("usage: graph_test stream STREAM_FILE OUT_PCM | graph_test scenarios\n");
+VTEST_COMMAND(StreamCommand, "stream", "stream STREAM_FILE OUT_PCM") {
+    if (argc != 3) {
+        std::printf("usage: stream STREAM_FILE OUT_PCM\n");
         return 2;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
-    int status;
-    if (std::strcmp(argv[1], "stream") == 0)
-        status = RunStream(argv[2], argv[3]);
-    else
-        status = RunScenarios();
+    const int status = RunStream(argv[1], argv[2]);
+    CoUninitialize();
+    return status;
+}
+
+VTEST_COMMAND(ScenariosCommand, "scenarios", "scenarios") {
+    (void)argc;
+    (void)argv;
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
+    const int status = RunScenarios();
     CoUninitialize();
     return status;
 }

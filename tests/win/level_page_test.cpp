@@ -4,7 +4,7 @@
 // common controls' trackbar driven by real messages and keyboard input, a
 // screenshot of the active page, and the write-back of an un-applied level.
 //
-// Usage: level_page_test [module path] [screenshot path]
+// Usage: level-page [MODULE_PATH [SCREENSHOT]]
 // (defaults: Velkorix.ax beside the program, level_page.png in the current
 // directory). Needs a display (xvfb-run). Exit status 0 when every check passed.
 #include "platform.h"
@@ -824,7 +824,7 @@ std::string FrameScreenshotPath(const std::string &path) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+VTEST_COMMAND(LevelPageCommand, "level-page", "level-page [MODULE_PATH [SCREENSHOT]]") {
     const std::string modulePath = argc > 1 ? argv[1] : ProgramDirectory() + "\\Velkorix.ax";
     const std::string screenshotPath = argc > 2 ? argv[2] : "level_page.png";
 
@@ -857,5 +857,5 @@ int main(int argc, char **argv) {
 
     CHECK_HR(module.unregisterServer(), S_OK);
     CoUninitialize();
-    return vtest::Finish("level_page_test");
+    return vtest::Finish(argv[0]);
 }

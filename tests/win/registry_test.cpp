@@ -1,7 +1,7 @@
 // Checks what registration left behind: the COM server keys and the filter
 // mapper's entry for the decoder.
-//   registry_test registered MODULE_PATH
-//   registry_test unregistered
+//   registered MODULE_PATH
+//   unregistered
 #include <cstring>
 #include <string>
 #include <vector>
@@ -220,16 +220,21 @@ void CheckUnregistered() {
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    if (argc < 2 || (std::strcmp(argv[1], "registered") == 0 && argc < 3)) {
-        std::printf("usage: registry_test registered MODULE_PATH | unregistered\n");
+VTEST_COMMAND(RegisteredCommand, "registered", "registered MODULE_PATH") {
+    if (argc != 2) {
+        std::printf("usage: registered MODULE_PATH\n");
         return 2;
     }
     CoInitialize(nullptr);
-    if (std::strcmp(argv[1], "registered") == 0)
-        CheckRegistered(argv[2]);
-    else
-        CheckUnregistered();
+    CheckRegistered(argv[1]);
+    CoUninitialize();
+    return vtest::Finish(argv[0]);
+}
+
+VTEST_COMMAND(UnregisteredCommand, "unregistered", "unregistered") {
+    (void)argc;
+    CoInitialize(nullptr);
+    CheckUnregistered();
     CoUninitialize();
     return vtest::Finish(argv[0]);
 }

@@ -1,35 +1,65 @@
 #!/usr/bin/env bash
 # Tests of Velkorix.ax: the built modules' exports, imports and version
-# record (read natively), then, under wine, registration with regsvr32, the
-# registry and the filter mapper, the COM entry points, and real filter
-# graphs whose PCM must equal what `velkorix decode` writes on Linux.
+# record (read natively); every test stream decoded by an x86-64-v3 build
+# (AVX2, FMA) as by the plain build; then, under wine, for the 64-bit and the
+# 32-bit module alike: registration with regsvr32, the registry and the filter
+# mapper, the COM entry points, the version record, the transform base in a
+# graph, real filter graphs whose PCM must equal what `velkorix decode`
+# writes on Linux, the QX_VOICE_ functions, the level page in a window, and
+# unregistration.
 #
 #   tests/win/run.sh
 #
 # Needs the native build (build/native: the velkorix tool and the helpers in
-# build/native/test-tools) and the presets win32 and win64 built. Uses a
-# private wine prefix under build/wine-tests, made afresh on every run.
-# Prints one PASS, FAIL or SKIP line per check; exits nonzero on any FAIL.
+# build/native/test-tools), the presets win32 and win64 built (Velkorix.ax and
+# wine_checks.exe) and the preset x86-64-v3 built (its velkorix tool). Uses a
+# private wine prefix under build/wine-tests, made afresh on every run, for
+# both bitnesses. Prints one PASS, FAIL or SKIP line per check, with the
+# seconds a wine check took; exits nonzero on any FAIL. A SKIP names what is
+# missing; with CI=true a check that cannot run is a FAIL instead.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${VELKORIX_BUILD_DIR:-$root/build}
 native=$build/native
+v3=$build/x86-64-v3
 tools=$native/test-tools
 work=$build/wine-tests
 prefix=$work/prefix
+in_ci=false
+[[ ${CI:-} == true ]] && in_ci=true
 
 passed=0
 failed=0
 skipped=0
 pass() { echo "PASS $*"; passed=$((passed + 1)); }
 fail() { echo "FAIL $*"; failed=$((failed + 1)); }
-skip() { echo "SKIP $*"; skipped=$((skipped + 1)); }
+# A check that cannot run here: "skip WHAT: WHAT IS MISSING".
+skip() {
+  if $in_ci; then
+    fail "$* (CI=true: a check that cannot run fails)"
+  else
+    echo "SKIP $*"
+    skipped=$((skipped + 1))
+  fi
+}
 # pass or fail by the status of the last command
 check() {
   local status=$1
   shift
   if [[ $status -eq 0 ]]; then pass "$@"; else fail "$@"; fi
+}
+summary() { echo "wine tests: $passed passed, $failed failed, $skipped skipped"; }
+# How FILE differs from REFERENCE, in a few words.
+difference() {
+  local at
+  [[ -f $1 ]] || { echo "no output written"; return; }
+  at=$(cmp "$1" "$2" 2>&1 | sed -n 's/.* differ: byte \([0-9]*\),.*/\1/p')
+  if [[ -n $at ]]; then
+    echo "first difference at byte $at of $(stat -c %s "$2")"
+  else
+    echo "$(stat -c %s "$1") bytes instead of $(stat -c %s "$2"), equal as far as they go"
+  fi
 }
 
 # ---- what the module must look like ----
@@ -96,7 +126,7 @@ for bits in 32 64; do static_checks $bits; done
 
 if [[ ! -x $native/velkorix || ! -x $tools/make_stream ]]; then
   fail "native build with the velkorix tool and test helpers in $native"
-  echo "wine tests: $passed passed, $failed failed, $skipped skipped"
+  summary
   exit 1
 fi
 rm -rf "$work"
@@ -127,129 +157,328 @@ while read -r name how rest; do
   fi
 done <"$root/tests/win/streams.list"
 
+# ---- the same samples on a CPU with FMA ----
+# The x86-64-v3 build may use AVX2 and FMA wherever the compiler likes; as
+# floating-point contraction is off, every stream must still decode to the
+# very bytes of the plain build. On a CPU without x86-64-v3 the build runs
+# under qemu's x86-64 emulator.
+
+echo "== velkorix built for x86-64-v3 against the plain build"
+v3_lacks=""
+for flag in avx avx2 bmi1 bmi2 f16c fma abm movbe xsave; do
+  grep -qw "$flag" /proc/cpuinfo || v3_lacks+=" $flag"
+done
+v3_runner=()
+v3_missing=""
+if [[ ! -x $v3/velkorix ]]; then
+  v3_missing="$v3/velkorix is not built (cmake --preset x86-64-v3 && cmake --build --preset x86-64-v3)"
+elif [[ -n $v3_lacks ]]; then
+  if qemu64=$(command -v qemu-x86_64-static || command -v qemu-x86_64); then
+    v3_runner=("$qemu64" -cpu max)
+  else
+    v3_missing="this CPU lacks x86-64-v3 ($v3_lacks) and qemu-x86_64-static is not installed (scripts/install-deps.sh --all installs it)"
+  fi
+fi
+if [[ -n $v3_missing ]]; then
+  skip "x86-64-v3 build decodes every stream byte-identical to the plain build: $v3_missing"
+else
+  for name in "${stream_names[@]}"; do
+    if "${v3_runner[@]}" "$v3/velkorix" decode "$work/streams/$name.vks" -o "$work/streams/$name.v3.wav" \
+         2>"$work/logs/$name.v3.log" &&
+       "$tools/wav_data" "$work/streams/$name.v3.wav" "$work/streams/$name.v3.pcm" &&
+       cmp -s "$work/streams/$name.v3.pcm" "$work/streams/$name.pcm"; then
+      pass "x86-64-v3 build${v3_runner:+ (under ${v3_runner[*]})} decodes $name byte-identical to the plain build ($(stat -c %s "$work/streams/$name.pcm") bytes)"
+    else
+      fail "x86-64-v3 build decodes $name byte-identical to the plain build ($(difference "$work/streams/$name.v3.pcm" "$work/streams/$name.pcm"); see $work/logs/$name.v3.log)"
+    fi
+  done
+fi
+
 # ---- wine ----
 
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wine32=$(command -v wine || true)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 if [[ ! -x $wine64 ]]; then
-  skip "wine tests: wine64 is not installed (scripts/install-deps.sh --all installs it)"
-  echo "wine tests: $passed passed, $failed failed, $skipped skipped"
+  skip "every wine check: wine64 is not installed (scripts/install-deps.sh --all installs it)"
+  summary
   [[ $failed -eq 0 ]]
   exit
 fi
 
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-cleanup() { timeout 30 "$wineserver" -k >/dev/null 2>&1 || true; }
-trap cleanup EXIT
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEARCH=win64
+# No Mono or Gecko installers, and no debugger that waits for a user when a
+# program crashes (the crash shows in the log and the check fails).
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+# Where the kernel does not run 32-bit programs, a binfmt_misc handler hands
+# them to qemu-i386 (scripts/install-deps.sh --all registers it), which gives
+# a 32-bit program 4 GiB of address space by default. 32-bit wine without its
+# preloader (Debian ships none) reserves all of it at start-up in halving
+# pieces with MAP_FIXED_NOREPLACE; qemu 7.2 treats that flag as a hint, puts
+# every piece somewhere else, and the ~65000 mmap calls of the loop cost one
+# to two minutes per process, after which the shared user data page
+# (0x7ffe0000) can be taken and wine stops with "failed to map the shared user
+# data". A guest address space of a little more than 2 GiB (what a 32-bit
+# Windows program without the large-address flag uses anyway) keeps that page
+# free and brings the start down to seconds. Only qemu reads this variable.
+export QEMU_RESERVED_VA=${QEMU_RESERVED_VA:-0x82000000}
 
-echo "== wine prefix $prefix"
-if timeout 180 "$wine64" wineboot -i >"$work/logs/wineboot.log" 2>&1 && [[ -d $prefix/drive_c/windows ]]; then
-  pass "wine prefix created"
+wine_started=false
+cleanup() { $wine_started && timeout 30 "$wineserver" -k >/dev/null 2>&1; true; }
+trap cleanup EXIT
+# One wine server for the whole run: each program then finds it running.
+start_server() { timeout 30 "$wineserver" -p >/dev/null 2>&1; wine_started=true; }
+stop_server() { timeout 30 "$wineserver" -k >/dev/null 2>&1; timeout 30 "$wineserver" -w >/dev/null 2>&1; }
+
+echo "== wine prefix $prefix (both bitnesses)"
+seconds_before=$SECONDS
+wine_started=true
+if timeout 600 "$wine64" wineboot -i >"$work/logs/wineboot.log" 2>&1 && [[ -d $prefix/drive_c/windows ]]; then
+  pass "wine prefix created [$((SECONDS - seconds_before)) s]"
+  start_server
 else
   fail "wine prefix created (see $work/logs/wineboot.log)"
-  echo "wine tests: $passed passed, $failed failed, $skipped skipped"
+  summary
   exit 1
 fi
 
-# Runs a program under wine: LOADER LOG ARGS...; its output goes to LOG, and
-# the lines of failed checks are shown.
-run() {
-  local loader=$1 log=$2
-  shift 2
-  timeout 120 "$loader" "$@" >"$log" 2>&1
-  local status=$?
-  grep -a "failed" "$log" | grep -av "^ALSA" | sed 's/^/    /' | head -20
-  return $status
+win_path() { echo "Z:${1//\//\\}"; }  # a Linux path as wine sees it
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+tenths() { printf '%d.%d' $(($1 / 1000)) $((($1 % 1000) / 100)); }  # ms as seconds
+
+# ---- the wine checks, one list for both bitnesses ----
+#
+# wine_check_list below is the list; every line is one check:
+#
+#   process DESCRIPTION -- PROGRAM ARGS...
+#       a Windows program in a wine process of its own (regsvr32 is the real
+#       regsvr32 of the bitness, an installer would be its own program);
+#   driver DESCRIPTION [--same FILE REFERENCE] -- COMMAND ARGS...
+#       a command of wine_checks.exe (tests/win/harness.h). Consecutive driver
+#       checks run in one wine process, one after another, so a check costs
+#       its own time only; with --same, FILE (which the command writes) must
+#       also equal REFERENCE byte for byte;
+#   display DESCRIPTION [--same FILE REFERENCE] -- COMMAND ARGS...
+#       a command of wine_checks.exe that needs a display: alone, under a
+#       private X server (xvfb-run), with the wine server restarted around it
+#       so that no window of it outlives that server.
+#
+# In the list, $bits is 32 or 64, $module the module's Windows path in the
+# prefix, $regsvr32 the regsvr32 of the bitness, $shots the directory for
+# screenshots, and win_path turns a Linux path into a Windows one. A new check
+# for both bitnesses is one line here (and, for a driver check, one
+# VTEST_COMMAND in tests/win).
+
+wine_check_list() {
+  process "regsvr32 registers $module" -- "$regsvr32" /s "$module"
+  driver "class keys (names, module path, ThreadingModel=Both) and the mapper's entry (merit 0x006000C8, two audio pins)" \
+    -- registered "$module"
+  process "regsvr32 registers it a second time" -- "$regsvr32" /s "$module"
+  driver "registering twice leaves one registration" -- registered "$module"
+  driver "DllGetClassObject, CreateInstance, LockServer and DllCanUnloadNow, through COM and GetProcAddress, four threads at once" \
+    -- com "$module"
+  driver "GetFileVersionInfo/VerQueryValue read the version record" -- version "$module"
+  driver "transform base in a graph: types, allocators, times and flags, stream samples, type changes, flush, segments, end of stream" \
+    -- scenarios
+  local name
+  for name in "${stream_names[@]}"; do
+    driver "graph decodes $name byte-identical to velkorix decode" \
+      --same "$work/streams/$name.win$bits.pcm" "$work/streams/$name.pcm" \
+      -- stream "$(win_path "$work/streams/$name.vks")" "$(win_path "$work/streams/$name.win$bits.pcm")"
+  done
+  driver "QX_VOICE_ functions through GetProcAddress: results, frames and samples of every codec type as the native library's" \
+    --same "$work/voice-win$bits.bin" "$work/voice-native.bin" \
+    -- voice "$module" "$(win_path "$work/voice-win$bits.bin")"
+  display "level page through COM, in its own frame and in OleCreatePropertyFrame (trackbar, keyboard, Reset, Apply, write-back), level step in a running graph; screenshots $shots/level_page-win$bits.png and level_page-win$bits-frame.png" \
+    -- level-page "$module" "$(win_path "$shots/level_page-win$bits.png")"
+  process "regsvr32 /u unregisters" -- "$regsvr32" /u /s "$module"
+  process "regsvr32 /u succeeds a second time" -- "$regsvr32" /u /s "$module"
+  driver "unregistering removes every key and the mapper's entry" -- unregistered
 }
 
-windows_path() { echo "Z:${1//\//\\}"; }
+# The state of one bitness's run of the list.
+loader=""
+checks_exe=""
+logs=""
+step=0
+batch_descriptions=()
+batch_same=()
+batch_arguments=()
 
-wine_tests() {
-  local bits=$1 loader=$2 regsvr32=$3
-  local bin=$build/win$bits logs=$work/logs/win$bits
-  mkdir -p "$logs" "$prefix/drive_c/velkorix/$bits"
-  cp "$bin/Velkorix.ax" "$prefix/drive_c/velkorix/$bits/"
-  local module="C:\\velkorix\\$bits\\Velkorix.ax"
+# Shows the lines of failed checks in LOG (all of it, or the section of
+# driver check N).
+show_failures() {
+  local log=$1 n=${2:-}
+  if [[ -n $n ]]; then
+    tr -d '\r' <"$log" | sed -n "/^\[check $n\] begin/,/^\[check $n\] end/p"
+  else
+    tr -d '\r' <"$log"
+  fi | grep -a "failed\|Unhandled\|uncaught" | grep -av "^\[check\|^ALSA" | sed 's/^/    /' | head -20
+}
 
-  run "$loader" "$logs/regsvr32.log" "$regsvr32" /s "$module"
-  check $? "win$bits: regsvr32 registers $module"
-  run "$loader" "$logs/registry1.log" "$bin/registry_test.exe" registered "$module"
-  check $? "win$bits: class keys (names, module path, ThreadingModel=Both) and the mapper's entry (merit 0x006000C8, two audio pins)"
-  run "$loader" "$logs/regsvr32-again.log" "$regsvr32" /s "$module" &&
-    run "$loader" "$logs/registry2.log" "$bin/registry_test.exe" registered "$module"
-  check $? "win$bits: registering twice leaves one registration"
+# Reports a check whose program ended with STATUS after MS milliseconds;
+# SAME is "FILE REFERENCE" or empty.
+report() {
+  local description=$1 status=$2 ms=$3 same=$4 log=$5 n=${6:-}
+  local file="" reference=""
+  [[ -n $same ]] && read -r file reference <<<"$same"
+  if [[ $status -eq 0 && -n $same ]] && ! cmp -s "$file" "$reference"; then
+    fail "win$bits: $description ($(difference "$file" "$reference")) [$(tenths "$ms") s]"
+  elif [[ $status -eq 0 ]]; then
+    pass "win$bits: $description${same:+ ($(stat -c %s "$file") bytes)} [$(tenths "$ms") s]"
+  else
+    fail "win$bits: $description (status $status, see $log) [$(tenths "$ms") s]"
+    show_failures "$log" "$n"
+  fi
+}
 
-  run "$loader" "$logs/com.log" "$bin/com_test.exe" "$module"
-  check $? "win$bits: DllGetClassObject, CreateInstance, LockServer and DllCanUnloadNow, through COM and GetProcAddress"
-  run "$loader" "$logs/version.log" "$bin/version_test.exe" "$module"
-  check $? "win$bits: GetFileVersionInfo/VerQueryValue read the version record"
-  run "$loader" "$logs/scenarios.log" "$bin/graph_test.exe" scenarios
-  check $? "win$bits: transform base in a graph: types, allocators, times and flags, stream samples, type changes, flush, segments, end of stream"
-
-  for name in "${stream_names[@]}"; do
-    local out=$work/streams/$name.win$bits.pcm
-    run "$loader" "$logs/graph-$name.log" "$bin/graph_test.exe" stream \
-      "$(windows_path "$work/streams/$name.vks")" "$(windows_path "$out")"
-    local status=$?
-    if [[ $status -eq 0 ]] && cmp -s "$out" "$work/streams/$name.pcm"; then
-      pass "win$bits: graph decodes $name byte-identical to velkorix decode ($(stat -c %s "$out") bytes)"
-    elif [[ $status -eq 0 ]]; then
-      fail "win$bits: graph decodes $name byte-identical to velkorix decode ($(cmp "$out" "$work/streams/$name.pcm" 2>&1))"
+# Runs the driver checks collected so far in one wine process.
+flush_batch() {
+  local count=${#batch_descriptions[@]}
+  [[ $count -eq 0 ]] && return
+  step=$((step + 1))
+  local log=$logs/$(printf '%02d' $step)-checks.log
+  local i arguments=()
+  for ((i = 0; i < count; ++i)); do
+    [[ $i -gt 0 ]] && arguments+=("+")
+    eval "arguments+=(${batch_arguments[$i]})"
+  done
+  for ((i = 0; i < count; ++i)); do
+    [[ -n ${batch_same[$i]} ]] && rm -f "${batch_same[$i]%% *}"
+  done
+  local started
+  started=$(now_ms)
+  timeout $((300 + 120 * count)) "$loader" "$checks_exe" "${arguments[@]}" >"$log" 2>&1
+  local status=$? total=$(($(now_ms) - started))
+  for ((i = 0; i < count; ++i)); do
+    local n=$((i + 1)) result
+    result=$(tr -d '\r' <"$log" | sed -n "s/^\[check $n\] end \(passed\|failed\) (status \([0-9-]*\)) in \([0-9]*\) ms$/\2 \3/p")
+    if [[ -n $result ]]; then
+      # A check alone in its process is charged the process's time.
+      [[ $count -eq 1 ]] && result="${result% *} $total"
+      report "${batch_descriptions[$i]}" ${result% *} ${result#* } "${batch_same[$i]}" "$log" $n
     else
-      fail "win$bits: graph decodes $name (see $logs/graph-$name.log)"
+      local how="status $status"
+      [[ $status -eq 124 ]] && how="timed out"
+      [[ $status -gt 128 ]] && how="killed by signal $((status - 128))"
+      fail "win$bits: ${batch_descriptions[$i]} (the wine process ended, $how, before this check did; see $log)"
+      show_failures "$log" $n
     fi
   done
-
-  "$tools/voice_vectors" "$work/voice-native.bin"
-  run "$loader" "$logs/voice.log" "$bin/voice_test.exe" "$module" "$(windows_path "$work/voice-win$bits.bin")"
-  local status=$?
-  if [[ $status -eq 0 ]] && cmp -s "$work/voice-native.bin" "$work/voice-win$bits.bin"; then
-    pass "win$bits: QX_VOICE_ functions through GetProcAddress: results, frames and samples of every codec type as the native library's ($(stat -c %s "$work/voice-native.bin") bytes)"
-  else
-    fail "win$bits: QX_VOICE_ functions through GetProcAddress: results, frames and samples of every codec type as the native library's"
-  fi
-
-  # The property page needs a display: a private X server for this program
-  # alone, with the wine session restarted around it so that no window of it
-  # outlives that server.
-  if command -v xvfb-run >/dev/null; then
-    local shot=$work/level_page-win$bits.png
-    timeout 30 "$wineserver" -k >/dev/null 2>&1; timeout 30 "$wineserver" -w >/dev/null 2>&1
-    run xvfb-run "$logs/level-page.log" -a "$loader" "$bin/level_page_test.exe" "$module" "$(windows_path "$shot")"
-    check $? "win$bits: level page through COM, in its own frame and in OleCreatePropertyFrame (trackbar, keyboard, Reset, Apply, write-back), level step in a running graph; screenshots $shot and ${shot%.png}-frame.png"
-    timeout 30 "$wineserver" -k >/dev/null 2>&1; timeout 30 "$wineserver" -w >/dev/null 2>&1
-  else
-    skip "win$bits: level page in a real window: xvfb-run is not installed"
-  fi
-
-  run "$loader" "$logs/unregister1.log" "$regsvr32" /u /s "$module" &&
-    run "$loader" "$logs/unregister2.log" "$regsvr32" /u /s "$module"
-  check $? "win$bits: regsvr32 /u succeeds twice"
-  run "$loader" "$logs/unregistered.log" "$bin/registry_test.exe" unregistered
-  check $? "win$bits: unregistering removes every key and the mapper's entry"
+  [[ $count -gt 1 ]] && echo "     ($count checks in one wine process: $(tenths "$total") s)"
+  batch_descriptions=()
+  batch_same=()
+  batch_arguments=()
 }
 
+# Splits "DESCRIPTION [--same FILE REFERENCE] -- ARGS..." into the variables
+# description, same and the array rest.
+parse_check() {
+  description=$1
+  shift
+  same=""
+  if [[ ${1:-} == --same ]]; then
+    same="$2 $3"
+    shift 3
+  fi
+  [[ ${1:-} == -- ]] && shift
+  rest=("$@")
+}
+
+process() {
+  local description same rest
+  parse_check "$@"
+  flush_batch
+  step=$((step + 1))
+  local log=$logs/$(printf '%02d' $step)-$(basename "${rest[0]//\\//}" .exe).log started
+  started=$(now_ms)
+  timeout 300 "$loader" "${rest[@]}" >"$log" 2>&1
+  report "$description" $? $(($(now_ms) - started)) "$same" "$log"
+}
+
+driver() {
+  local description same rest
+  parse_check "$@"
+  batch_descriptions+=("$description")
+  batch_same+=("$same")
+  batch_arguments+=("$(printf '%q ' "${rest[@]}")")
+}
+
+display() {
+  local description same rest
+  parse_check "$@"
+  flush_batch
+  if ! command -v xvfb-run >/dev/null; then
+    skip "win$bits: $description: xvfb-run is not installed (package xvfb; scripts/install-deps.sh --all installs it)"
+    return
+  fi
+  step=$((step + 1))
+  local log=$logs/$(printf '%02d' $step)-${rest[0]}.log started
+  [[ -n $same ]] && rm -f "${same%% *}"
+  stop_server
+  started=$(now_ms)
+  timeout 300 xvfb-run -a "$loader" "$checks_exe" "${rest[@]}" >"$log" 2>&1
+  local status=$? ms=$(($(now_ms) - started))
+  stop_server
+  start_server
+  report "$description" $status $ms "$same" "$log"
+}
+
+# Runs the list for one bitness: BITS LOADER REGSVR32.
+wine_checks() {
+  bits=$1
+  loader=$2
+  regsvr32=$3
+  local bin=$build/win$bits
+  checks_exe=$bin/wine_checks.exe
+  logs=$work/logs/win$bits
+  shots=$work
+  step=0
+  mkdir -p "$logs" "$prefix/drive_c/velkorix/$bits"
+  cp "$bin/Velkorix.ax" "$prefix/drive_c/velkorix/$bits/"
+  module="C:\\velkorix\\$bits\\Velkorix.ax"
+  local seconds_before=$SECONDS
+  wine_check_list
+  flush_batch
+  echo "== win$bits checks done in $((SECONDS - seconds_before)) s"
+}
+
+"$tools/voice_vectors" "$work/voice-native.bin"
+
 echo "== 64-bit module under wine64"
-wine_tests 64 "$wine64" regsvr32
+if [[ -f $build/win64/wine_checks.exe ]]; then
+  wine_checks 64 "$wine64" regsvr32
+else
+  fail "win64: $build/win64/wine_checks.exe is built (cmake --build --preset win64)"
+fi
 
 echo "== 32-bit module under wine (WoW64 side of the prefix)"
-# 32-bit programs need wine32 and a kernel that runs 32-bit code.
-probe=$work/logs/probe32.log
-probe_status=1
-if [[ -n $wine32 ]]; then
-  timeout 60 "$wine32" "$build/win32/com_test.exe" >"$probe" 2>&1
-  probe_status=$?
-fi
-# A program that starts prints its usage and ends with status 2.
-if [[ $probe_status -eq 2 ]] && grep -q "usage:" "$probe"; then
-  wine_tests 32 "$wine32" 'C:\windows\syswow64\regsvr32.exe'
+# 32-bit programs need wine32 and a kernel that runs 32-bit code, natively or
+# through a binfmt_misc handler such as qemu-i386.
+reason=""
+if [[ -z $wine32 || ! -e /usr/lib/wine/wine ]]; then
+  reason="wine32 is not installed (Debian package wine32:i386; scripts/install-deps.sh --all installs it)"
+elif ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  reason="32-bit programs do not run here: the kernel refuses them and no binfmt_misc handler runs them (scripts/install-deps.sh --all, as root, registers qemu-i386 for them)"
+elif [[ ! -f $build/win32/wine_checks.exe ]]; then
+  reason="$build/win32/wine_checks.exe is not built (cmake --build --preset win32)"
 else
-  reason="wine cannot start 32-bit programs here"
-  grep -qi "exec format error" "$probe" 2>/dev/null && reason="this kernel does not run 32-bit programs (ia32 emulation off)"
-  [[ -z $wine32 ]] && reason="wine32 is not installed"
-  skip "win32 tests under wine: $reason"
+  if [[ -r /proc/sys/fs/binfmt_misc/qemu-i386 ]] && grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
+    echo "   (32-bit programs run under qemu-i386 here; QEMU_RESERVED_VA=$QEMU_RESERVED_VA)"
+  fi
+  # A program that starts prints its usage and ends with status 2.
+  probe=$work/logs/probe32.log
+  WINEDEBUG=err+all timeout 300 "$wine32" "$build/win32/wine_checks.exe" >"$probe" 2>&1
+  probe_status=$?
+  if [[ $probe_status -ne 2 ]] || ! grep -q "usage:" "$probe"; then
+    reason="wine cannot start 32-bit programs here (status $probe_status: $(grep -av '^ALSA' "$probe" | tail -1); see $probe)"
+  fi
+fi
+if [[ -z $reason ]]; then
+  wine_checks 32 "$wine32" 'C:\windows\syswow64\regsvr32.exe'
+else
+  skip "every win32 check under wine: $reason"
 fi
 
-echo "wine tests: $passed passed, $failed failed, $skipped skipped"
+summary
 [[ $failed -eq 0 ]]

@@ -1,6 +1,6 @@
 // The module's version record as Windows reads it (GetFileVersionInfo and
 // VerQueryValue).
-//   version_test MODULE_PATH
+//   version MODULE_PATH
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,9 +17,9 @@ std::wstring Widen(const char *text) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+VTEST_COMMAND(VersionCommand, "version", "version MODULE_PATH") {
     if (argc < 2) {
-        std::printf("usage: version_test MODULE_PATH\n");
+        std::printf("usage: version MODULE_PATH\n");
         return 2;
     }
     const std::wstring path = Widen(argv[1]);

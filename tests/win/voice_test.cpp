@@ -1,6 +1,6 @@
 // The QX_VOICE_ functions of the loaded Velkorix.ax, found with
 // GetProcAddress, run through the record of voice_vectors.h.
-//   voice_test MODULE_PATH OUT
+//   voice MODULE_PATH OUT
 #include <cstdio>
 
 #include "harness.h"
@@ -17,9 +17,9 @@ bool Find(HMODULE module, const char *name, Function *function) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+VTEST_COMMAND(VoiceCommand, "voice", "voice MODULE_PATH OUT") {
     if (argc != 3) {
-        std::printf("usage: voice_test MODULE_PATH OUT\n");
+        std::printf("usage: voice MODULE_PATH OUT\n");
         return 2;
     }
     HMODULE module = LoadLibraryA(argv[1]);

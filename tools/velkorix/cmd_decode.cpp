@@ -9,29 +9,35 @@
 
 #include "cli.h"
 #include "common/debug_channel.h"
+#include "file_source.h"
 #include "filter_runner.h"
+#include "options.h"
 #include "output_file.h"
-#include "stream_file.h"
+#include "stream/record_reader.h"
 
 namespace velkorix::cli {
 namespace {
 
-const char kDecodeHelp[] =
-    "usage: velkorix decode INPUT -o OUTPUT.wav [--rate N] [--channels N] [-v]\n"
-    "\n"
+const CommandSyntax kSyntax{
+    "velkorix decode",
+    "",
+    "velkorix decode INPUT -o OUTPUT.wav [--rate N] [--channels N] [-v]",
     "Decodes a framed stream (records of an 18-byte header and its payload, back\n"
     "to back, as captured on the decoder filter's input pin) through the filter and\n"
-    "writes every output sample to a 16-bit PCM WAV file.\n"
-    "\n"
-    "  INPUT          stream file, or - for standard input\n"
-    "  -o OUTPUT      WAV file to write, or - for standard output\n"
-    "  --rate N       sample rate of the stream's format block (default 8000)\n"
-    "  --channels N   channel count of the stream's format block (default 1)\n"
-    "  -v             also show the filter's debugger messages\n"
-    "\n"
+    "writes every output sample to a 16-bit PCM WAV file.",
+    {
+        Positional("INPUT", "stream file, or - for standard input"),
+        ValueOption("-o", "--output", "OUTPUT", "WAV file to write, or - for standard output"),
+        ValueOption(nullptr, "--rate", "N", "sample rate of the stream's format block (default 8000)",
+                    IntegerIn(1, 768000)),
+        ValueOption(nullptr, "--channels", "N", "channel count of the stream's format block (default 1)",
+                    IntegerIn(1, 16)),
+        FlagOption("-v", "--verbose", "also show the filter's debugger messages"),
+    },
     "A summary goes to standard error. Exit status: 0 success; 1 failure, nothing\n"
     "written; 2 usage error; 3 the stream ended early (every complete record\n"
-    "before the damage is decoded and written).\n";
+    "before the damage is decoded and written).",
+};
 
 struct DebugCounts {
     bool verbose = false;
@@ -65,53 +71,15 @@ private:
 };
 
 int RunDecode(const std::vector<std::string> &args) {
-    std::string input, output;
-    long long rate = 8000, channels = 1;
-    bool verbose = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string &a = args[i];
-        auto value = [&](const char *what) -> const std::string * {
-            if (i + 1 >= args.size()) {
-                Error(std::string(what) + " needs a value (see 'velkorix decode --help')");
-                return nullptr;
-            }
-            return &args[++i];
-        };
-        if (a == "--help" || a == "-h") {
-            std::fputs(kDecodeHelp, stdout);
-            return kExitOk;
-        } else if (a == "-o" || a == "--output") {
-            const std::string *v = value("-o");
-            if (!v) return kExitUsage;
-            output = *v;
-        } else if (a == "--rate") {
-            const std::string *v = value("--rate");
-            if (!v) return kExitUsage;
-            if (!ParseInt(*v, 1, 768000, &rate)) {
-                Error("--rate must be a whole number from 1 to 768000, not '" + *v + "'");
-                return kExitUsage;
-            }
-        } else if (a == "--channels") {
-            const std::string *v = value("--channels");
-            if (!v) return kExitUsage;
-            if (!ParseInt(*v, 1, 16, &channels)) {
-                Error("--channels must be a whole number from 1 to 16, not '" + *v + "'");
-                return kExitUsage;
-            }
-        } else if (a == "-v" || a == "--verbose") {
-            verbose = true;
-        } else if (!a.empty() && a[0] == '-' && a != "-") {
-            Error("unknown option '" + a + "' (see 'velkorix decode --help')");
-            return kExitUsage;
-        } else if (input.empty()) {
-            input = a;
-        } else {
-            Error("more than one input given (see 'velkorix decode --help')");
-            return kExitUsage;
-        }
-    }
+    ParsedArgs parsed;
+    if (const auto exit = ParseArgs(kSyntax, args, &parsed)) return *exit;
+    const std::string &input = parsed.Value("INPUT");
+    const std::string &output = parsed.Value("--output");
+    const long long rate = parsed.Integer("--rate", 8000);
+    const long long channels = parsed.Integer("--channels", 1);
+    const bool verbose = parsed.Has("--verbose");
     if (input.empty() || output.empty()) {
-        Error("decode needs an INPUT and -o OUTPUT (see 'velkorix decode --help')");
+        Error(kSyntax.SeeHelp("decode needs an INPUT and -o OUTPUT"));
         return kExitUsage;
     }
 
@@ -139,27 +107,28 @@ int RunDecode(const std::vector<std::string> &args) {
         return kExitFailure;
     }
 
-    StreamReader reader(in);
+    FileSource source(in);
+    stream::RecordReader reader(source);
     std::vector<uint8_t> record;
     std::map<int, long> perFormat;
     long records = 0;
-    StreamReader::Status status;
-    while ((status = reader.Next(record)) == StreamReader::Status::Record) {
+    stream::RecordReader::Status status;
+    while ((status = reader.Next(record)) == stream::RecordReader::Status::Record) {
         ++records;
-        ++perFormat[record[13]];
+        ++perFormat[reader.Current().format];
         runner.Feed(record.data(), record.size());
         if (writeFailed) break;
     }
-    if (status == StreamReader::Status::ReadError) {
-        Error("cannot read '" + input + "': " + reader.Reason());
+    if (status == stream::RecordReader::Status::ReadError) {
+        Error("cannot read '" + input + "': " + reader.End().Reason());
         return kExitFailure;  // the unfinished output is discarded
     }
-    const bool endedEarly = status == StreamReader::Status::Truncated || status == StreamReader::Status::BadLength;
+    const bool endedEarly = status == stream::RecordReader::Status::Damaged;
     if (records == 0) {
         // Nothing decodable: leave no output file behind.
         if (endedEarly)
-            Error("'" + input + "' holds no complete record: at byte offset " + std::to_string(reader.Offset()) +
-                  " " + reader.Reason());
+            Error("'" + input + "' holds no complete record: at byte offset " + std::to_string(reader.End().offset) +
+                  " " + reader.End().Reason());
         else
             Error("'" + input + "' is empty: it holds no records");
         return kExitFailure;
@@ -185,7 +154,7 @@ int RunDecode(const std::vector<std::string> &args) {
                      wav.PendingBytes());
     if (endedEarly) {
         std::fprintf(stderr, "velkorix: warning: stream ends at byte offset %llu: %s\n",
-                     static_cast<unsigned long long>(reader.Offset()), reader.Reason().c_str());
+                     static_cast<unsigned long long>(reader.End().offset), reader.End().Reason().c_str());
         return kExitWarning;
     }
     return kExitOk;

@@ -17,28 +17,32 @@
 #include <vector>
 
 #include "cli.h"
+#include "options.h"
 #include "g729/g729_decoder.h"
 #include "output_file.h"
 
 namespace velkorix::cli {
 namespace {
 
-const char kG729Help[] =
-    "usage: velkorix g729 decode INPUT.bit -o OUTPUT [--wav]\n"
-    "\n"
+const CommandSyntax kSyntax{
+    "velkorix g729 decode",
+    "velkorix g729",
+    "velkorix g729 decode INPUT.bit -o OUTPUT [--wav]",
     "Decodes a G.729 Annex A stream in the ITU serial bitstream format (per frame:\n"
     "sync word 0x6B21, bit count 80, one 16-bit word per bit: 0x0081 one, 0x007F\n"
-    "zero, anything else read as zero) to 16-bit PCM at 8000 Hz, mono.\n"
-    "\n"
-    "  INPUT.bit      bitstream file, or - for standard input\n"
-    "  -o OUTPUT      output file, or - for standard output; raw 16-bit\n"
-    "                 little-endian PCM unless OUTPUT ends in .wav\n"
-    "  --wav          write WAV whatever the name (for example to standard output)\n"
-    "\n"
+    "zero, anything else read as zero) to 16-bit PCM at 8000 Hz, mono.",
+    {
+        Positional("INPUT.bit", "bitstream file, or - for standard input"),
+        ValueOption("-o", "--output", "OUTPUT",
+                    "output file, or - for standard output; raw 16-bit\n"
+                    "little-endian PCM unless OUTPUT ends in .wav"),
+        FlagOption(nullptr, "--wav", "write WAV whatever the name (for example to standard output)"),
+    },
     "A summary and the decoder's warnings go to standard error. Exit status:\n"
     "0 success; 1 failure, nothing written; 2 usage error; 3 the stream ended\n"
     "early or held frames that could not be decoded (every good frame is\n"
-    "decoded and written).\n";
+    "decoded and written).",
+};
 
 constexpr uint16_t kSyncGood = 0x6B21;
 constexpr uint16_t kSyncBad = 0x6B20;
@@ -147,33 +151,13 @@ private:
 };
 
 int RunDecode(const std::vector<std::string> &args) {
-    std::string input, output;
-    bool forceWav = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string &a = args[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kG729Help, stdout);
-            return kExitOk;
-        } else if (a == "-o" || a == "--output") {
-            if (i + 1 >= args.size()) {
-                Error("-o needs a value (see 'velkorix g729 --help')");
-                return kExitUsage;
-            }
-            output = args[++i];
-        } else if (a == "--wav") {
-            forceWav = true;
-        } else if (!a.empty() && a[0] == '-' && a != "-") {
-            Error("unknown option '" + a + "' (see 'velkorix g729 --help')");
-            return kExitUsage;
-        } else if (input.empty()) {
-            input = a;
-        } else {
-            Error("more than one input given (see 'velkorix g729 --help')");
-            return kExitUsage;
-        }
-    }
+    ParsedArgs parsed;
+    if (const auto exit = ParseArgs(kSyntax, args, &parsed)) return *exit;
+    const std::string &input = parsed.Value("INPUT.bit");
+    const std::string &output = parsed.Value("--output");
+    const bool forceWav = parsed.Has("--wav");
     if (input.empty() || output.empty()) {
-        Error("g729 decode needs an INPUT and -o OUTPUT (see 'velkorix g729 --help')");
+        Error(kSyntax.SeeHelp("g729 decode needs an INPUT and -o OUTPUT"));
         return kExitUsage;
     }
 
@@ -250,19 +234,9 @@ int RunDecode(const std::vector<std::string> &args) {
     return result;
 }
 
+// The only g729 command is decode: its help is the group's.
 int RunG729(const std::vector<std::string> &args) {
-    if (args.empty()) {
-        std::fputs(kG729Help, stderr);
-        return kExitUsage;
-    }
-    const std::string &sub = args[0];
-    if (sub == "--help" || sub == "-h" || sub == "help") {
-        std::fputs(kG729Help, stdout);
-        return kExitOk;
-    }
-    if (sub == "decode") return RunDecode(std::vector<std::string>(args.begin() + 1, args.end()));
-    Error("unknown g729 command '" + sub + "' (see 'velkorix g729 --help')");
-    return kExitUsage;
+    return RunSubcommand("g729", HelpText(kSyntax), {{"decode", RunDecode}}, args);
 }
 
 const CommandRegistration kRegistration({"g729", "decode a G.729 Annex A ITU serial bitstream to PCM or WAV", RunG729});

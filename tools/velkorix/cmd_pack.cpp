@@ -9,33 +9,40 @@
 
 #include "audio_input.h"
 #include "cli.h"
+#include "options.h"
 #include "output_file.h"
+#include "stream/frame_format.h"
 #include "velkorix/qx_voice.h"
 
 namespace velkorix::cli {
 namespace {
 
-const char kPackHelp[] =
-    "usage: velkorix pack --format F INPUT -o STREAM\n"
-    "\n"
+const CommandSyntax kSyntax{
+    "velkorix pack",
+    "",
+    "velkorix pack --format F INPUT -o STREAM",
     "Encodes audio into a framed stream: records of an 18-byte header (bytes 0\n"
     "to 12 zero, byte 13 the audio format, bytes 14 to 17 the payload length,\n"
     "little-endian) and the payload, back to back, as the decoder filter takes\n"
-    "them on its input pin. Every record decodes to 320 samples (640 bytes).\n"
-    "\n"
-    "  --format F  0  G.726 24 kbit/s, 3-bit codes packed LSB first, 120-byte payloads\n"
-    "              1  G.711 A-law, one code per byte, 320-byte payloads\n"
-    "              2  G.711 mu-law, one code per byte, 320-byte payloads\n"
-    "              6  IMA ADPCM frames with the first sample in the header, 164-byte\n"
-    "                 payloads of 321 samples; each record's last sample is the next\n"
-    "                 record's first, since the filter delivers 320 samples per record\n"
-    "  INPUT       8000 Hz mono 16-bit PCM audio (WAV or any file libsndfile reads),\n"
-    "              or - for standard input\n"
-    "  -o STREAM   stream file to write, or - for standard output\n"
-    "\n"
+    "them on its input pin. Every record decodes to 320 samples (640 bytes).",
+    {
+        ValueOption(nullptr, "--format", "F",
+                    "0  G.726 24 kbit/s, 3-bit codes LSB first, 120-byte payloads\n"
+                    "1  G.711 A-law, one code per byte, 320-byte payloads\n"
+                    "2  G.711 mu-law, one code per byte, 320-byte payloads\n"
+                    "6  IMA ADPCM frames with the first sample in the header,\n"
+                    "   164-byte payloads of 321 samples; each record's last sample\n"
+                    "   is the next record's first, since the filter delivers 320\n"
+                    "   samples per record"),
+        Positional("INPUT",
+                   "8000 Hz mono 16-bit PCM audio (WAV or any file libsndfile reads),\n"
+                   "or - for standard input"),
+        ValueOption("-o", "--output", "STREAM", "stream file to write, or - for standard output"),
+    },
     "The last record is completed with silence. 'velkorix decode STREAM -o OUT.wav'\n"
     "turns the stream back into audio. Exit status: 0 success; 1 failure, nothing\n"
-    "written; 2 usage error.\n";
+    "written; 2 usage error.",
+};
 
 constexpr long kRecordSamples = 320;
 
@@ -52,12 +59,6 @@ constexpr Format kFormats[] = {
     {6, ADPCM_FIRST, "IMA ADPCM with first-sample header"},
 };
 
-void PutRecordHeader(uint8_t *header, int format, uint32_t length) {
-    std::memset(header, 0, 18);
-    header[13] = static_cast<uint8_t>(format);
-    for (int i = 0; i < 4; ++i) header[14 + i] = static_cast<uint8_t>(length >> (8 * i));
-}
-
 // Reads until `count` samples or the end; returns how many, or -1 on error.
 long ReadFull(AudioInput &input, int16_t *samples, long count) {
     long got = 0;
@@ -71,42 +72,16 @@ long ReadFull(AudioInput &input, int16_t *samples, long count) {
 }
 
 int RunPack(const std::vector<std::string> &args) {
-    std::string input, output;
-    long long formatNumber = -1;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string &a = args[i];
-        auto value = [&](const char *what) -> const std::string * {
-            if (i + 1 >= args.size()) {
-                Error(std::string(what) + " needs a value (see 'velkorix pack --help')");
-                return nullptr;
-            }
-            return &args[++i];
-        };
-        if (a == "--help" || a == "-h") {
-            std::fputs(kPackHelp, stdout);
-            return kExitOk;
-        } else if (a == "-o" || a == "--output") {
-            const std::string *v = value("-o");
-            if (!v) return kExitUsage;
-            output = *v;
-        } else if (a == "--format") {
-            const std::string *v = value("--format");
-            if (!v) return kExitUsage;
-            if (!ParseInt(*v, 0, 255, &formatNumber)) formatNumber = -2;
-        } else if (!a.empty() && a[0] == '-' && a != "-") {
-            Error("unknown option '" + a + "' (see 'velkorix pack --help')");
-            return kExitUsage;
-        } else if (input.empty()) {
-            input = a;
-        } else {
-            Error("more than one input given (see 'velkorix pack --help')");
-            return kExitUsage;
-        }
-    }
+    ParsedArgs parsed;
+    if (const auto exit = ParseArgs(kSyntax, args, &parsed)) return *exit;
+    const std::string &input = parsed.Value("INPUT");
+    const std::string &output = parsed.Value("--output");
     if (input.empty() || output.empty()) {
-        Error("pack needs an INPUT and -o STREAM (see 'velkorix pack --help')");
+        Error(kSyntax.SeeHelp("pack needs an INPUT and -o STREAM"));
         return kExitUsage;
     }
+    long long formatNumber = -1;  // -1: not given, -2: not a format number
+    if (parsed.Has("--format") && !ParseInt(parsed.Value("--format"), 0, 255, &formatNumber)) formatNumber = -2;
     const Format *format = nullptr;
     for (const Format &f : kFormats)
         if (f.number == formatNumber) format = &f;
@@ -154,8 +129,8 @@ int RunPack(const std::vector<std::string> &args) {
             return kExitFailure;
         }
         const uint32_t payloadBytes = 2u * frame.length;
-        uint8_t header[18];
-        PutRecordHeader(header, format->number, payloadBytes);
+        uint8_t header[stream::kHeaderSize];
+        stream::WriteHeader(header, static_cast<uint8_t>(format->number), static_cast<int32_t>(payloadBytes));
         if (!out.Write(header, sizeof(header)) || !out.Write(frame.payload, payloadBytes)) {
             Error("cannot write '" + output + "': " + std::strerror(errno));
             return kExitFailure;

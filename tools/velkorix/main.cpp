@@ -1,51 +1,9 @@
-#include <sys/stat.h>
-
-#include <cerrno>
+// velkorix: the command-line tool's entry point. Commands register
+// themselves from their own files (cmd_*.cpp); this finds the one named.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "cli.h"
 #include "g729/g729_decoder.h"
-
-namespace velkorix::cli {
-
-namespace {
-std::vector<Command> &Table() {
-    static std::vector<Command> table;
-    return table;
-}
-}  // namespace
-
-CommandRegistration::CommandRegistration(const Command &command) { Table().push_back(command); }
-
-const std::vector<Command> &Commands() { return Table(); }
-
-void Error(const std::string &message) { std::fprintf(stderr, "velkorix: %s\n", message.c_str()); }
-
-InputFile OpenInput(const std::string &path) {
-    if (path == "-") return InputFile(stdin);
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        Error("cannot read '" + path + "': it is a directory");
-        return nullptr;
-    }
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file) Error("cannot read '" + path + "': " + std::strerror(errno));
-    return InputFile(file);
-}
-
-bool ParseInt(const std::string &text, long long min, long long max, long long *value) {
-    if (text.empty()) return false;
-    char *end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < min || v > max) return false;
-    *value = v;
-    return true;
-}
-
-}  // namespace velkorix::cli
 
 namespace {
 
