@@ -19,6 +19,9 @@
 namespace bench {
 namespace {
 
+using namespace velkorix::g726_stream;
+using namespace velkorix::g729;
+
 // Records of the framed stream: the 18-byte header, then the payload.
 std::vector<uint8_t> Frame(uint8_t format, const std::vector<uint8_t> &payloads, std::size_t payloadSize,
                            std::vector<std::size_t> *offsets) {

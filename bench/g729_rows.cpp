@@ -12,6 +12,9 @@
 #include "rows.h"
 
 namespace bench {
+
+using namespace velkorix::g729;
+
 namespace {
 
 // The least SNR against bcg729 that the row accepts, over the whole input

@@ -10,6 +10,8 @@
 namespace bench {
 namespace {
 
+using namespace velkorix::g726_stream;
+
 constexpr int kPayload = 120;        // bytes per filter payload: 320 samples
 constexpr int kAvPacket = 10 * kPayload;  // libavcodec packets, to amortise its per-packet cost
 

@@ -1,4 +1,6 @@
-# libvelkorix.so: the codec layers as a shared library with a C interface.
+# libvelkorix.so: the codec layers (the voice library, the codec slot with the
+# decoders behind it, and what they share) as a shared library with a C
+# interface.
 # Only the QX_VOICE_ functions and the codec-slot API are exported: the code is
 # compiled with hidden visibility and the version script names the exports.
 include(GNUInstallDirs)
@@ -6,7 +8,11 @@ include(CMakePackageConfigHelpers)
 
 set(VELKORIX_SOVERSION 1)
 
-add_library(velkorix_shared SHARED $<TARGET_OBJECTS:velkorix_codecs>)
+set(VELKORIX_SHARED_OBJECTS "")
+foreach(layer ${VELKORIX_CODEC_LAYERS})
+  list(APPEND VELKORIX_SHARED_OBJECTS $<TARGET_OBJECTS:${layer}>)
+endforeach()
+add_library(velkorix_shared SHARED ${VELKORIX_SHARED_OBJECTS})
 set_target_properties(velkorix_shared PROPERTIES
   OUTPUT_NAME velkorix
   EXPORT_NAME velkorix

@@ -9,15 +9,8 @@ add_compile_definitions(NOMINMAX)
 set(VELKORIX_STATIC_LINK -static -static-libgcc -static-libstdc++)
 set(VELKORIX_WINDOWS_LIBS ole32 oleaut32 uuid strmiids advapi32 user32 comctl32)
 
-# Filter host on the real platform.
-file(GLOB VELKORIX_FILTER_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/src/filter/*.cpp
-  ${CMAKE_SOURCE_DIR}/src/platform/*.cpp
-  ${CMAKE_SOURCE_DIR}/src/platform/win32/*.cpp)
-add_library(velkorix_filter STATIC ${VELKORIX_FILTER_SOURCES})
-target_include_directories(velkorix_filter PUBLIC
-  $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/src/platform/win32>)
-target_link_libraries(velkorix_filter PUBLIC velkorix_codecs velkorix_stream ${VELKORIX_WINDOWS_LIBS})
+# The platform layer is the real one here: it links the system's libraries.
+target_link_libraries(velkorix_platform PUBLIC ${VELKORIX_WINDOWS_LIBS})
 
 # The exports: the COM entry points and the voice library's functions.
 set(VELKORIX_EXPORTS DllMain DllGetClassObject DllCanUnloadNow DllRegisterServer DllUnregisterServer
@@ -36,11 +29,12 @@ add_library(Velkorix SHARED
   ${CMAKE_SOURCE_DIR}/src/filter/level_page.rc
   ${CMAKE_BINARY_DIR}/Velkorix.def)
 set_target_properties(Velkorix PROPERTIES PREFIX "" SUFFIX ".ax" OUTPUT_NAME "Velkorix")
-# The module's code comes from the filter library as a whole: the exports are
-# resolved from it by name.
+# The module's code comes from the filter library as a whole (the COM entry
+# points are reached only through the exports) and from the layers below it;
+# the voice library's exports are resolved from its archive by name.
 target_link_libraries(Velkorix PRIVATE
   -Wl,--whole-archive velkorix_filter -Wl,--no-whole-archive
-  velkorix_codecs ${VELKORIX_WINDOWS_LIBS})
+  velkorix_platform ${VELKORIX_CODEC_LAYERS} ${VELKORIX_WINDOWS_LIBS})
 # 32-bit stdcall entry points are decorated (DllGetClassObject@12): the .def
 # names them undecorated and the linker matches them up.
 target_link_options(Velkorix PRIVATE ${VELKORIX_STATIC_LINK} -Wl,--enable-stdcall-fixup $<$<CONFIG:Release>:-s>)

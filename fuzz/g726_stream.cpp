@@ -5,6 +5,8 @@
 
 #include "g726_stream/g726_stream.h"
 
+using namespace velkorix::g726_stream;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     G726StreamDecoder *decoder = G726StreamDecoderCreate();
     if (!decoder) return 0;

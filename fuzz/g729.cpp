@@ -9,6 +9,8 @@
 #include "g729/g729_decoder.h"
 #include "velkorix/codec_slot.h"
 
+using namespace velkorix::g729;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     G729SetDiagnosticSink([](void *, const char *) {}, nullptr, nullptr, nullptr);
     G729Decoder *decoder = G729Decoder_Create();

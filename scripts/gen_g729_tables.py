@@ -64,7 +64,7 @@ def main():
         "// ITU-T Recommendation (names as in its reference code).",
         '#include "g729/g729_tables.h"',
         "",
-        "namespace g729 {",
+        "namespace velkorix::g729 {",
         "",
         float_array("kLspcb1", t["lspcb1"], "First-stage LSF codebook (radians)."),
         "",
@@ -91,7 +91,7 @@ def main():
         float_array("kGainPrediction", t["gain_prediction"],
                     "MA prediction coefficients of the fixed-codebook energy (dB), newest first."),
         "",
-        "}  // namespace g729",
+        "}  // namespace velkorix::g729",
         "",
     ]
     sys.stdout.write("\n".join(parts))

@@ -5,10 +5,15 @@
 #include <cstring>
 #include <vector>
 
-#include "codec_slot/aligned.h"
+#include "common/aligned.h"
+#include "common/cpu_features.h"
 #include "test_support.h"
 
 namespace {
+
+using velkorix::AlignedAlloc;
+using velkorix::AlignedFree;
+using velkorix::CpuLevel;
 
 // A raw allocator that records request sizes and can hand out blocks at a
 // chosen offset from a 256-byte boundary.

@@ -7,12 +7,14 @@
 #include <memory>
 #include <vector>
 
-#include "codec_slot/aligned.h"
+#include "common/aligned.h"
 #include "g726_stream/g726_stream.h"
 #include "test_support.h"
 #include "velkorix/codec_slot.h"
 
 namespace {
+
+using namespace velkorix::g726_stream;
 
 std::unique_ptr<CodecSlot> NewSlot() { return std::unique_ptr<CodecSlot>(new CodecSlot()); }
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "codec_slot/aligned.h"
+#include "common/aligned.h"
 #include "filter/audio_decoder_filter.h"
 #include "filter/guids.h"
 #include "g726_stream/g726_stream.h"
@@ -16,6 +16,8 @@
 #include "test_support.h"
 
 namespace {
+
+using namespace velkorix::g726_stream;
 
 using namespace velkorix;
 using velkorix::test::DebugCapture;
@@ -244,6 +246,30 @@ TEST_F(FilterTest, FormatZeroDecodesStraightIntoTheOutput) {
     std::vector<uint8_t> all;
     for (const auto &s : sink.samples) all.insert(all.end(), s.data.begin(), s.data.end());
     EXPECT_EQ(all, DirectG726(payloads));  // the decoder state runs across samples
+}
+
+TEST_F(FilterTest, FormatZeroPartialGroupGivesItsWholeCodes) {
+    // A payload that ends inside a 3-byte group is taken whole: the decoder
+    // gives the whole codes of the partial group (2 from 1 byte, 5 from 2),
+    // the reported length's last byte is silence, and nothing is reported.
+    Connect();
+    DebugCapture capture;
+    for (std::size_t n : {1u, 2u, 4u, 5u, 121u}) {
+        sink.samples.clear();
+        filter->QueryAcceptInput(filter->InputConnectionType());  // fresh decoder
+        const auto payload = Noise(n, static_cast<uint32_t>(70 + n));
+        ASSERT_EQ(Feed(Record(0, payload)), S_OK);
+        ASSERT_EQ(sink.samples.size(), 1u);
+        const auto &out = sink.samples[0].data;
+        ASSERT_EQ(out.size(), 16 * n / 3) << n << " bytes";
+        const auto expected = DirectG726({payload});
+        ASSERT_EQ(expected.size(), 2 * (8 * n / 3));
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin())) << n << " bytes";
+        EXPECT_TRUE(std::all_of(out.begin() + static_cast<std::ptrdiff_t>(expected.size()), out.end(),
+                                [](uint8_t b) { return b == 0; }))
+            << n << " bytes";
+    }
+    EXPECT_EQ(capture.Count(kTruncatedSampleMessage), 0);
 }
 
 TEST_F(FilterTest, TimesAndSyncPoints) {

@@ -8,10 +8,12 @@
 
 #include "common/cpu_features.h"
 #include "g726_stream/g726_stream.h"
-#include "g726_stream/g726_stream_core.h"
+#include "g726_stream/g726_stream_kernels.h"
 #include "test_support.h"
 
 namespace {
+
+using namespace velkorix::g726_stream;
 
 using velkorix::test::Lcg;
 
@@ -66,7 +68,7 @@ std::vector<std::pair<const char *, Kernel>> FastKernels() {
     std::vector<std::pair<const char *, Kernel>> kernels;
 #if VELKORIX_X86_KERNELS
     if (velkorix::CurrentSimdLevel() >= velkorix::SimdLevel::Avx2)
-        kernels.emplace_back("AVX2", velkorix::g726s::DecodeGroupsAvx2);
+        kernels.emplace_back("AVX2", velkorix::g726_stream::DecodeGroupsAvx2);
 #endif
     return kernels;
 }
@@ -83,7 +85,7 @@ TEST(G726StreamKernels, AgreeWithThePortableKernelFromRandomStates) {
             const int32_t groups = 1 + static_cast<int32_t>(rng.Below(200));
             const auto bytes = RandomBytes(rng, static_cast<std::size_t>(3 * groups));
             std::vector<int16_t> expected(static_cast<std::size_t>(8 * groups)), got(expected.size());
-            velkorix::g726s::DecodeGroupsPortable(*portable.d, bytes.data(), groups, expected.data());
+            velkorix::g726_stream::DecodeGroupsPortable(*portable.d, bytes.data(), groups, expected.data());
             kernel(*fast.d, bytes.data(), groups, got.data());
             ASSERT_EQ(got, expected) << name << ", trial " << trial;
             ASSERT_EQ(std::memcmp(fast.d, portable.d, sizeof(G726StreamDecoder)), 0) << name << ", trial " << trial;
@@ -100,7 +102,7 @@ TEST(G726StreamKernels, PortableKernelMatchesTheOneCodeStep) {
         std::memcpy(single.d, grouped.d, sizeof(G726StreamDecoder));
         const auto bytes = RandomBytes(rng, 300);
         std::vector<int16_t> out(800);
-        velkorix::g726s::DecodeGroupsPortable(*grouped.d, bytes.data(), 100, out.data());
+        velkorix::g726_stream::DecodeGroupsPortable(*grouped.d, bytes.data(), 100, out.data());
         for (std::size_t n = 0; n < out.size(); ++n) {
             const std::size_t at = 3 * n / 8;
             const uint32_t bits =

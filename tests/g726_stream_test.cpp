@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "codec_slot/aligned.h"
+#include "common/aligned.h"
 #include "common/cpu_features.h"
 #include "g726_stream/g726_stream.h"
 #include "test_support.h"
@@ -15,6 +15,8 @@
 #endif
 
 namespace {
+
+using namespace velkorix::g726_stream;
 
 using velkorix::test::Lcg;
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <new>
 
-#include "codec_slot/aligned.h"
+#include "common/aligned.h"
 #include "g729_support.h"
 #include "heap_counter.h"
 #include "velkorix/codec_slot.h"

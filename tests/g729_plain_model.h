@@ -18,6 +18,8 @@
 
 namespace g729test {
 
+namespace g729 = velkorix::g729;
+
 // What the model decided in one frame.
 struct PlainTrace {
     int32_t params[11] = {};   // unpacked, [3] = parity error

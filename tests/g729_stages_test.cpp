@@ -9,7 +9,7 @@
 #include <set>
 #include <vector>
 
-#include "codec_slot/aligned.h"
+#include "common/aligned.h"
 #include "g729/g729_tables.h"
 #include "g729_support.h"
 

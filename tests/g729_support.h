@@ -13,6 +13,9 @@
 
 namespace g729test {
 
+using namespace velkorix::g729;
+namespace g729 = velkorix::g729;
+
 using Frame = std::array<uint8_t, kG729FrameBytes>;
 
 // Directory of the ITU G.729 Annex A vectors carried in the repository

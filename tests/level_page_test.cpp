@@ -694,7 +694,7 @@ TEST(LevelPageTemplate, TrackbarPlaceIsFreeAtEveryPlausibleFont) {
     EXPECT_NE(t.style & WS_CHILD, 0u);
     EXPECT_EQ(t.style & WS_VISIBLE, 0u);  // shown by the page
     bool hasReset = false;
-    for (const auto &item : t.items) hasReset |= item.id == kResetCommand && item.text == "Reset";
+    for (const auto &item : t.items) hasReset |= item.id == IDC_LEVEL_RESET && item.text == "Reset";
     EXPECT_TRUE(hasReset);
     const RECT box{kTrackbarX, kTrackbarY, kTrackbarX + kTrackbarWidth, kTrackbarY + kTrackbarHeight};
     for (int bx = 5; bx <= 8; ++bx) {

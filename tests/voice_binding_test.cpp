@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "codec_slot/aligned.h"
+#include "common/aligned.h"
 #include "filter/audio_decoder_filter.h"
 #include "velkorix/codec_slot.h"
 #include "velkorix/qx_voice.h"

@@ -1,7 +1,8 @@
-// The block kernels of the voice library's G.726 codec against its
-// per-sample coder: every rate, portable and (where the processor runs it)
-// AVX2, encoding and decoding from random reachable states, over whole groups
-// of eight codewords and over the partial group at the end.
+// The block kernels of the voice library's G.726 codec against the plain
+// per-sample model (g726_plain_model.h): every rate, portable and (where the
+// processor runs it) AVX2, encoding and decoding from random reachable
+// states, over whole groups of eight codewords and over the partial group at
+// the end.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +11,7 @@
 
 #include "common/cpu_features.h"
 #include "test_support.h"
+#include "g726_plain_model.h"
 #include "voice/g726.h"
 #include "voice/g726_kernel.h"
 #include "voice_signals.h"
@@ -18,6 +20,10 @@ namespace {
 
 using namespace velkorix::voice;
 using velkorix::test::Lcg;
+using velkorix::test::G726DecodeSample;
+using velkorix::test::G726EncodeSample;
+using velkorix::test::G726OutputSample;
+using velkorix::test::G726PackCodesLsbFirst;
 
 // An 11-bit floating form: sign in bit 10, exponent, mantissa with its top
 // bit set (or the zero form 32).
@@ -68,7 +74,7 @@ std::vector<int16_t> RandomSignal(Lcg &rng, std::size_t count) {
 
 bool SameState(const G726State &a, const G726State &b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// The per-sample coder with LSB-first packing: what every kernel must give.
+// The plain model with LSB-first packing: what every kernel must give.
 std::vector<uint8_t> EncodeBySample(G726State &s, const std::vector<int16_t> &pcm) {
     std::vector<uint8_t> codes;
     for (int16_t x : pcm) codes.push_back(static_cast<uint8_t>(G726EncodeSample(s, x)));
@@ -94,13 +100,13 @@ std::vector<int16_t> DecodeBySample(G726State &s, const std::vector<uint8_t> &pa
 
 struct Level {
     const char *name;
-    const g726k::Kernels *kernels;
+    const g726_kernels::Kernels *kernels;
 };
 
 std::vector<Level> Levels() {
-    std::vector<Level> levels{{"portable", &g726k::kPortable}};
+    std::vector<Level> levels{{"portable", &g726_kernels::kPortable}};
 #if VELKORIX_X86_KERNELS
-    if (velkorix::CurrentSimdLevel() >= velkorix::SimdLevel::Avx2) levels.push_back({"AVX2", &g726k::kAvx2});
+    if (velkorix::CurrentSimdLevel() >= velkorix::SimdLevel::Avx2) levels.push_back({"AVX2", &g726_kernels::kAvx2});
 #endif
     return levels;
 }

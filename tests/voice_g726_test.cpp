@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "velkorix/qx_voice.h"
+#include "g726_plain_model.h"
 #include "voice/g726.h"
 #include "voice_signals.h"
 
@@ -23,6 +24,10 @@ namespace {
 
 using namespace velkorix::voice;
 using velkorix::test::Noise;
+using velkorix::test::G726DecodeSample;
+using velkorix::test::G726EncodeSample;
+using velkorix::test::G726OutputSample;
+using velkorix::test::G726PackCodesLsbFirst;
 using velkorix::test::SpeechLike;
 using velkorix::test::ToneBursts;
 
@@ -255,8 +260,9 @@ struct Comparison {
     long transitions = 0;
 };
 
-// Runs `pcm` through our encoder and decoder and through spandsp's, one frame
-// of codewords at a time, and compares codewords and decoded samples.
+// Runs `pcm` through the plain per-sample model's encoder and decoder and
+// through spandsp's, one frame of codewords at a time, and compares codewords
+// and decoded samples.
 Comparison CompareWithSpandsp(const std::vector<int16_t> &pcm, int width) {
     Comparison result;
     SpandspCodec peer(width);

@@ -9,12 +9,16 @@
 
 namespace velkorix::binding {
 
+using namespace g729;
+
+static_assert(kG729PayloadFrameBytes == kG729FrameBytes && kG729PayloadFrameSamples == kG729FrameSamples,
+              "the table's row states the decoder's frame");
+
 namespace {
-constexpr int32_t kFramesPerPayload = 4;
 constexpr std::size_t kFrameOutputBytes = sizeof(int16_t) * kG729FrameSamples;
 }  // namespace
 
-void *G729Create() { return G729Decoder_Create(); }
+void *G729Create(const CodecRow &, CodecSlot &, int32_t, int32_t) { return G729Decoder_Create(); }
 
 // Decodes min(4, inputLength / 10) whole frames: nothing past `inputLength`
 // bytes of input is read and nothing past 160 bytes per decoded frame is
@@ -23,9 +27,10 @@ void *G729Create() { return G729Decoder_Create(); }
 // Result: the last frame decode's answer (10), or 1 when the input holds no
 // whole frame. That case is not a decoder failure: the caller has already
 // judged the payload short, and a 0 would add a decode error for it.
-int32_t G729Decode(CodecSlot &slot) {
+int32_t G729Decode(const CodecRow &, CodecSlot &slot) {
     auto *decoder = static_cast<G729Decoder *>(slot.instance);
-    const int32_t frames = slot.inputLength > 0 ? std::min(kFramesPerPayload, slot.inputLength / kG729FrameBytes) : 0;
+    const int32_t frames =
+        slot.inputLength > 0 ? std::min(kG729PayloadFrames, slot.inputLength / kG729FrameBytes) : 0;
     if (frames == 0) return 1;
     if (!slot.input || !slot.output) return 0;
     int32_t result = 1;
@@ -38,6 +43,6 @@ int32_t G729Decode(CodecSlot &slot) {
     return result;
 }
 
-void G729Destroy(void *instance) { G729Decoder_Destroy(static_cast<G729Decoder *>(instance)); }
+void G729Release(CodecSlot &slot) { G729Decoder_Destroy(static_cast<G729Decoder *>(slot.instance)); }
 
 }  // namespace velkorix::binding

@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "codec_slot/aligned.h"
+#include "common/aligned.h"
+#include "common/cpu_features.h"
 
 namespace velkorix::video {
 namespace {

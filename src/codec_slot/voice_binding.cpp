@@ -18,8 +18,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codec_slot/aligned.h"
 #include "codec_slot/bindings.h"
+#include "codec_slot/codec_table.h"
+#include "common/aligned.h"
 #include "velkorix/qx_voice.h"
 #include "voice/adpcm.h"
 #include "voice/g711.h"
@@ -28,8 +29,6 @@
 namespace velkorix::binding {
 namespace {
 
-constexpr int kAdpcmFrameWords = 82;
-constexpr int kAdpcmPayloadBytes = 2 * kAdpcmFrameWords;
 constexpr int kG711ChunkSamples = 480;
 
 bool IsG711Type(int32_t type) { return type == CODEC_TYPE_VOICE_G711A || type == CODEC_TYPE_VOICE_G711U; }
@@ -82,7 +81,8 @@ void DecodeG711(int32_t type, const uint8_t *input, int32_t length, uint8_t *out
 
 }  // namespace
 
-void *VoiceCreate(int32_t codecType) {
+void *VoiceCreate(const CodecRow &row, CodecSlot &, int32_t, int32_t) {
+    const int32_t codecType = row.type;
     const bool g711 = IsG711Type(codecType);
     const int16_t voiceType = codecType == CODEC_TYPE_VOICE_G711A   ? G711_A
                               : codecType == CODEC_TYPE_VOICE_G711U ? G711_U
@@ -93,7 +93,7 @@ void *VoiceCreate(int32_t codecType) {
     return block;
 }
 
-int32_t VoiceDecode(CodecSlot &slot) {
+int32_t VoiceDecode(const CodecRow &, CodecSlot &slot) {
     auto *state = static_cast<VoiceState *>(slot.instance);
     if (!slot.output) return 1;  // nowhere to write: nothing to do
     const int32_t length = slot.input ? slot.inputLength : 0;
@@ -104,6 +104,6 @@ int32_t VoiceDecode(CodecSlot &slot) {
     return 1;
 }
 
-void VoiceDestroy(void *instance) { AlignedFree(instance); }
+void VoiceRelease(CodecSlot &slot) { AlignedFree(slot.instance); }
 
 }  // namespace velkorix::binding

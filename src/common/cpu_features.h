@@ -1,7 +1,10 @@
-// Run-time choice between the portable code paths and the ones written for
-// wider instruction sets. Every path computes the same results; only the speed
-// differs.
+// The processor probe, in one place: the SIMD level reported to the video
+// decoders (CpuLevel, with its debugger strings) and the instruction sets the
+// codecs' vector kernels dispatch on (CurrentSimdLevel). Every kernel computes
+// the same results as the portable code; only the speed differs.
 #pragma once
+
+#include <cstdint>
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 // The x86 kernels are compiled with target attributes (no global flags), so
@@ -19,6 +22,19 @@
 #endif
 
 namespace velkorix {
+
+// ---- The level the video decoders choose their routines by ----
+
+// The processor's best SIMD level: 16 SSSE3, 8 SSE3, 4 SSE2, 2 SSE, 1 MMX,
+// 0 none. Writes one line such as "SSE2=4" to the debugger channel when a
+// level is found.
+int CpuLevel();
+
+// The decision table behind CpuLevel, applied to the leaf-1 ECX and EDX words.
+// Separate so that every row can be tested on any processor.
+int CpuLevelFromFeatures(std::uint32_t ecx, std::uint32_t edx, const char **label);
+
+// ---- The instruction sets the codecs' kernels dispatch on ----
 
 enum class SimdLevel {
     Portable = 0,  // plain C++

@@ -1,9 +1,12 @@
 #include "filter/audio_decoder_filter.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
+#include <utility>
 
+#include "codec_slot/codec_table.h"
 #include "common/cpu_features.h"
 #include "filter/guids.h"
 #include "platform/media_type.h"
@@ -20,8 +23,8 @@ int32_t ReadLe32(const BYTE *p) {
 // bounded by the output buffer), how much of the payload the decoder may take
 // so that it reads only bytes that are present and writes only inside the
 // output buffer (-1: the decoder cannot run within the buffer at all), and how
-// many output bytes the decoder then writes. One switch on the format, as
-// this runs for every sample.
+// many output bytes the decoder then writes. The sizes come from the codec
+// slot's row of the format's codec type.
 struct PayloadPlan {
     LONG reported = 0;
     int32_t usable = 0;
@@ -29,59 +32,73 @@ struct PayloadPlan {
     bool truncated = false;  // the payload cannot be taken as declared
 };
 
-// Format 6: the payload of the one frame a sample carries, and the payload
-// room of that frame.
-constexpr int32_t kAdpcmPayloadBytes = 164;
-constexpr int32_t kAdpcmFrameRoom = 2044;
-
-PayloadPlan Plan(uint8_t format, int32_t length, int32_t available, LONG capacity) {
+// A format without a decoder behind it: silence of the rule's length.
+PayloadPlan PlanWithoutDecoder(uint8_t format, int32_t length, int32_t available, LONG capacity) {
     PayloadPlan plan;
+    plan.reported = stream::OutputBytes(format, length, capacity);
+    plan.usable = std::clamp(length, 0, available);
+    return plan;
+}
+
+// The plan of a payload decoded by the codec of the slot table's row at
+// `Position`. The row is a constant here, so its sizes cost nothing per
+// sample.
+template <int Position>
+PayloadPlan PlanWithRow(uint8_t format, int32_t length, int32_t available, LONG capacity) {
+    constexpr codec_slot::CodecRow row = codec_slot::kCodecTable[Position];
+    PayloadPlan plan;
+    plan.reported = stream::OutputBytes(format, length, capacity);
     const int32_t present = std::clamp(length, 0, available);
     const bool cut = length < 0 || length > available;
-    switch (format) {
-        case 0:
-            plan.reported = stream::OutputBytes(0, length, capacity);
-            // Whole 3-byte groups of 8 samples that fit the buffer; a partial
-            // last group gives its whole codes.
-            plan.usable = std::min(present, static_cast<int32_t>(capacity / 16 * 3));
-            plan.decodedBytes = 2 * (8 * static_cast<int64_t>(plan.usable) / 3);
-            plan.truncated = cut || plan.usable != present;
-            break;
-        case 1:
-        case 2:
-            plan.reported = stream::OutputBytes(format, length, capacity);
-            plan.usable = std::min(present, static_cast<int32_t>(capacity / 2));
-            plan.decodedBytes = 2 * static_cast<int64_t>(plan.usable);
-            plan.truncated = cut || plan.usable != present;
-            break;
-        case 3: {
-            // The length field is not used: four 10-byte frames of 80 samples
-            // each, as many whole ones as are present and fit.
-            plan.reported = stream::OutputBytes(3, length, capacity);
-            const int32_t frames = std::min({std::max(available, 0) / 10, static_cast<int32_t>(capacity / 160), 4});
-            plan.usable = frames * 10;
-            plan.decodedBytes = static_cast<int64_t>(frames) * 160;
-            plan.truncated = plan.usable != 40;
-            break;
-        }
-        case 6:
-            // One frame of 321 samples from a 164-byte payload whatever the
-            // sample holds: the binding reads at most those 164 bytes and
-            // decodes zero bytes for what is missing, which is reported like
-            // a short G.729 payload. A payload beyond the 2044 bytes a frame
-            // has room for is reported too.
-            plan.reported = stream::OutputBytes(6, length, capacity);
-            plan.usable = capacity < 642 ? -1 : std::min(present, kAdpcmPayloadBytes);
-            plan.decodedBytes = plan.usable < 0 ? 0 : 642;
-            plan.truncated = cut || present < kAdpcmPayloadBytes || present > kAdpcmFrameRoom;
-            break;
-        default:
-            // No decoder behind the format: silence of the rule's length.
-            plan.reported = stream::OutputBytes(format, length, capacity);
-            plan.usable = present;
-            break;
+    if constexpr (row.Has(codec_slot::kOneUnit)) {
+        // One frame whatever the sample holds: the binding reads at most the
+        // frame's payload and decodes zero bytes for what is missing, which is
+        // reported like a short G.729 payload. A payload beyond the room of
+        // the frame is reported too.
+        constexpr int64_t frameOutput = row.UnitOutputBytes();
+        plan.usable = capacity < frameOutput ? -1 : std::min(present, row.unitBytes);
+        plan.decodedBytes = plan.usable < 0 ? 0 : frameOutput;
+        plan.truncated = cut || present < row.unitBytes || present > row.largestInput;
+    } else {
+        // As many units as the output buffer has room for, up to the largest
+        // input; a fixed payload ignores the length declared with it and
+        // takes what the sample holds.
+        int64_t room = capacity / row.UnitOutputBytes() * row.unitBytes;
+        if constexpr (row.largestInput > 0) room = std::min<int64_t>(room, row.largestInput);
+        constexpr bool fixed = row.Has(codec_slot::kFixedPayload);
+        const int32_t taken = fixed ? std::max(available, 0) : present;
+        plan.usable = static_cast<int32_t>(std::min<int64_t>(taken, room));
+        if constexpr (!row.Has(codec_slot::kPartialUnit)) plan.usable -= plan.usable % row.unitBytes;
+        plan.decodedBytes = 2 * (static_cast<int64_t>(row.unitSamples) * plan.usable / row.unitBytes);
+        plan.truncated = fixed ? plan.usable != row.largestInput : cut || plan.usable != present;
     }
     return plan;
+}
+
+// The plan of a payload of audio format `Format`, from the row of its codec
+// type.
+template <int Format>
+PayloadPlan PlanFormat(int32_t length, int32_t available, LONG capacity) {
+    constexpr int position = codec_slot::CodecRowPosition(kAudioFormatTable[Format]);
+    if constexpr (position < 0)
+        return PlanWithoutDecoder(Format, length, available, capacity);
+    else if constexpr (codec_slot::kCodecTable[position].unitBytes == 0)  // not an audio codec
+        return PlanWithoutDecoder(Format, length, available, capacity);
+    else
+        return PlanWithRow<position>(Format, length, available, capacity);
+}
+
+using PlanFunction = PayloadPlan (*)(int32_t length, int32_t available, LONG capacity);
+
+template <std::size_t... Formats>
+constexpr std::array<PlanFunction, sizeof...(Formats)> PlansByFormat(std::index_sequence<Formats...>) {
+    return {&PlanFormat<static_cast<int>(Formats)>...};
+}
+constexpr auto kPlans = PlansByFormat(std::make_index_sequence<kAudioFormatCount>());
+
+VELKORIX_ALWAYS_INLINE PayloadPlan Plan(uint8_t format, int32_t length, int32_t available, LONG capacity) {
+    if (format < kAudioFormatCount) return kPlans[format](length, available, capacity);
+    return PlanWithoutDecoder(format, length, available, capacity);  // past the format table
 }
 
 }  // namespace
@@ -162,7 +179,7 @@ VELKORIX_ALWAYS_INLINE HRESULT AudioDecoderFilter::DecodeStep(IMediaSample *inpu
         reported = plan.reported;
         if (plan.truncated) OutputDebugStringA(kTruncatedSampleMessage);
         const bool decoded =
-            plan.usable >= 0 && context_.DecodeByFormat(source + stream::kHeaderSize, target, plan.usable, format);
+            plan.usable >= 0 && context.DecodeByFormat(source + stream::kHeaderSize, target, plan.usable, format);
 
         // Whatever the decoder did not write is delivered as silence (the
         // buffer still holds an earlier sample's output).
@@ -215,7 +232,7 @@ HRESULT AudioDecoderFilter::Transform(IMediaSample *input, IMediaSample *output)
 
 HRESULT AudioDecoderFilter::CheckInputType(const AM_MEDIA_TYPE *type) {
     if (!type) return E_POINTER;
-    context_.Reset();
+    context.Reset();
     if (type->majortype == kMediaTypeAudio && type->subtype == kSubtypeWave) return S_OK;
     return E_FAIL;
 }

@@ -45,7 +45,7 @@ public:
     // ISpecifyPropertyPages: the level page. The caller frees the array.
     HRESULT STDMETHODCALLTYPE GetPages(CAUUID *pages) override;
 
-    const CodecContext &Context() const { return context_; }
+    const CodecContext &Context() const { return context; }
 
 private:
     explicit AudioDecoderFilter(IUnknown *outer);
@@ -57,7 +57,7 @@ private:
     int8_t level = 0;
     int8_t previousLevel = 0;
     CRITICAL_SECTION levelLock;
-    CodecContext context_;
+    CodecContext context;
 };
 
 // The level's adjustment of a palette carried in a media type's format block:

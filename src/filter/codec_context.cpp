@@ -23,7 +23,7 @@ CodecContext::~CodecContext() { CodecSlotDestroy(&slot); }
 void CodecContext::ClearHeader() { std::memset(&slot, 0, offsetof(CodecSlot, staging)); }
 
 void CodecContext::Reset() {
-    std::lock_guard<LightLock> lock(lock_);
+    std::lock_guard<LightLock> hold(lock);
     CodecSlotDestroy(&slot);
     ClearHeader();
     std::memcpy(formatTable, kAudioFormatTable, sizeof(formatTable));
@@ -31,7 +31,7 @@ void CodecContext::Reset() {
 }
 
 bool CodecContext::DecodeByFormat(const uint8_t *payload, uint8_t *output, int32_t length, uint8_t format) {
-    std::lock_guard<LightLock> lock(lock_);
+    std::lock_guard<LightLock> hold(lock);
     if (format >= kAudioFormatCount) return false;
     const int8_t type = formatTable[format];
     if (type == -1) {

@@ -12,7 +12,15 @@ namespace velkorix {
 
 // Audio format byte -> codec type; -1 marks an invalid format.
 inline constexpr int kAudioFormatCount = 7;
-inline constexpr int8_t kAudioFormatTable[kAudioFormatCount] = {4, 9, 10, 8, -1, -1, 6};
+inline constexpr int8_t kAudioFormatTable[kAudioFormatCount] = {
+    CODEC_TYPE_G726_STREAM,  // 0: G.726 24 kbit/s, packed 3-bit codes
+    CODEC_TYPE_VOICE_G711A,  // 1: G.711 A-law
+    CODEC_TYPE_VOICE_G711U,  // 2: G.711 mu-law
+    CODEC_TYPE_G729,         // 3: G.729 Annex A, four frames
+    -1,                      // 4: invalid
+    -1,                      // 5: invalid
+    CODEC_TYPE_VOICE_ADPCM,  // 6: IMA ADPCM with the first sample in front
+};
 
 inline constexpr char kInvalidFormatMessage[] = "************INVALID AUDIO FORMAT*************";
 inline constexpr char kDecodeErrorMessage[] = "audio decode error!\n";
@@ -46,7 +54,7 @@ private:
     int8_t currentType;
     // Reset may come from the graph thread while the streaming thread
     // decodes; the decode takes this lock for every sample.
-    LightLock lock_;
+    LightLock lock;
 };
 
 }  // namespace velkorix

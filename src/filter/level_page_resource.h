@@ -1,7 +1,11 @@
-/* Resource identifiers and layout of the level property page. The resource
-   compiler reads this file as well as C++, so it holds #define lines only.
+/* Resource identifiers and layout of the level property page, defined here
+   only: the resource script (level_page.rc), the page itself and the
+   resources registered without the platform (level_page_resources.cpp) all
+   take them from this file. The resource compiler reads it as well as C++,
+   so it holds #define lines only.
 
-   The page creates its trackbar itself, in pixels: 62, 35, 39 x 100, that is
+   The page creates its trackbar itself (kTrackbarX and the rest in
+   level_property_page.h), in pixels: 62, 35, 39 x 100, that is
    the box x 62..101, y 35..135. The template is laid out in dialog units,
    which scale with the dialog font; at the default 8-point "MS Shell Dlg"
    (base units 6 x 13 at 96 dpi: 1 unit = 1.5 px across, 1.625 px down) the

@@ -12,7 +12,7 @@
 
 namespace velkorix {
 
-LevelPropertyPage::LevelPropertyPage(IUnknown *outer) : PropertyPageBase(outer, kLevelPageDialog, kLevelPageTitle) {}
+LevelPropertyPage::LevelPropertyPage(IUnknown *outer) : PropertyPageBase(outer, IDD_LEVEL_PAGE, IDS_LEVEL_PAGE_TITLE) {}
 
 LevelPropertyPage::~LevelPropertyPage() { ReleaseSiteAndObjects(); }
 
@@ -102,7 +102,7 @@ INT_PTR LevelPropertyPage::OnReceiveMessage(HWND window, UINT message, WPARAM fi
             }
             return TRUE;
         case WM_COMMAND:
-            if (LOWORD(first) == kResetCommand) {
+            if (LOWORD(first) == IDC_LEVEL_RESET) {
                 if (levelControl) levelControl->ResetLevel();
                 SetTrackbarPosition(0);
                 SetDirty();

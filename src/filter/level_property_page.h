@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "filter/level_adjust.h"
+#include "filter/level_page_resource.h"
 #include "filter/property_page_base.h"
 
 namespace velkorix {
@@ -20,11 +21,9 @@ inline constexpr int kTrackbarWidth = 39;
 inline constexpr int kTrackbarHeight = 100;
 inline constexpr int kLevelMinimum = -127;
 inline constexpr int kLevelMaximum = 127;
-// Command that resets the level to the filter's default.
-inline constexpr int kResetCommand = 1001;
-// Resources of the page in the module.
-inline constexpr int kLevelPageDialog = 101;
-inline constexpr int kLevelPageTitle = 1003;
+// The page's dialog, its title string and its reset command (which resets
+// the level to the filter's default) have the identifiers of
+// level_page_resource.h, which the resource script reads as well.
 
 class LevelPropertyPage final : public PropertyPageBase {
 public:

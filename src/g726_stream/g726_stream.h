@@ -1,8 +1,12 @@
 // G.726 at 24 kbit/s over a packed stream of 3-bit codes (8 codes in every
-// 3 bytes, least significant bit first), decoded to 16-bit linear PCM.
+// 3 bytes, least significant bit first), decoded to 16-bit linear PCM. The
+// arithmetic is that of src/g726; this unit adds the record, the unpacking
+// and the unlimited output.
 #pragma once
 
 #include <cstdint>
+
+namespace velkorix::g726_stream {
 
 struct G726StreamDecoder {
     int32_t YL;          // locked scale factor, on the scale of YU x 64
@@ -24,6 +28,10 @@ struct G726StreamDecoder {
     int16_t POW2[15];    // 2^i
 };
 
+// Every 3 bytes of payload hold 8 codes.
+inline constexpr int32_t kGroupBytes = 3;
+inline constexpr int32_t kGroupSamples = 8;
+
 // Allocates (16-byte aligned) and fills a fresh decoder; null when the heap fails.
 G726StreamDecoder *G726StreamDecoderCreate();
 
@@ -39,3 +47,5 @@ void G726StreamDecoderDestroy(G726StreamDecoder *decoder);
 
 // One code through the decoder (exposed for tests and the benchmark).
 int16_t G726StreamDecodeCode(G726StreamDecoder *decoder, int code);
+
+}  // namespace velkorix::g726_stream

@@ -1,41 +1,41 @@
-// AVX2 kernel of the G.726 24 kbit/s stream decoder: the predictor in vector
-// registers (see common/g726_avx2.h), the rest as in the portable kernel. Bit
-// for bit the same as the portable kernel (the tests compare the two).
-#include "common/g726_avx2.h"
-#include "g726_stream/g726_stream_core.h"
+// The AVX2 group kernel of the G.726 24 kbit/s stream decoder: the kernel
+// body compiled for AVX2 with the predictor in vector registers (see
+// g726/avx2.h). Bit for bit the same as the portable kernel (the tests
+// compare the two).
+#include <cstddef>
+#include <cstdint>
+
+#include "g726/avx2.h"
+#include "g726/core.h"
+#include "g726_stream/g726_stream.h"
+#include "g726_stream/g726_stream_kernels.h"
 
 #if VELKORIX_X86_KERNELS
 
-namespace velkorix::g726s {
-
-VELKORIX_TARGET_AVX2 void DecodeGroupsAvx2(G726StreamDecoder &d, const uint8_t *input, int32_t groups,
-                                           int16_t *output) {
-    using namespace g726;
-    Registers r = Load(d);
-    VectorPredictor<true> v;
-    v.Load(r);
-    std::size_t written = 0;
-    for (int32_t g = 0; g < groups; ++g, input += 3) {
-        const uint32_t group = static_cast<uint32_t>(input[0]) | static_cast<uint32_t>(input[1]) << 8 |
-                               static_cast<uint32_t>(input[2]) << 16;
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC unroll 8
+// Everything the kernel body defines is compiled for AVX2, with the steps of
+// g726/steps.h it includes; the headers above (standard and shared) are
+// already in, so nothing else falls under it.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,bmi,bmi2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,bmi,bmi2")
 #endif
-        for (int k = 0; k < 8; ++k) {
-            const int code = static_cast<int>(group >> (3 * k)) & 7;
-            const Estimate e = v.Predict(r);
-            const int32_t y = ScaleFactor(r);
-            const uint32_t quantized = InverseQuantize(d.DQLN[code], y);
-            const Sample s = Reconstruct(code, (code & 4) != 0, y, quantized, e);
-            const bool tr = AdaptScalars(r, d.W, d.F, s);
-            v.Adapt(r, s, quantized, tr, 8);
-            Put(output, written++, S16(s.sr * 4));
-        }
-    }
-    v.Store(r);
-    Store(r, d);
+
+#include "g726_stream/g726_stream_kernel_body.h"
+
+namespace velkorix::g726_stream {
+
+void DecodeGroupsAvx2(G726StreamDecoder &d, const uint8_t *input, int32_t groups, int16_t *output) {
+    DecodeGroups<g726::VectorPredictor<true>>(d, input, groups, output);
 }
 
-}  // namespace velkorix::g726s
+}  // namespace velkorix::g726_stream
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
 
 #endif

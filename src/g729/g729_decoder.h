@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace velkorix::g729 {
+
 inline constexpr int kG729FrameBytes = 10;        // one frame: 80 bits
 inline constexpr int kG729FrameSamples = 80;      // 10 ms at 8 kHz
 inline constexpr int kG729SubframeSamples = 40;   // two subframes per frame
@@ -219,3 +221,5 @@ void G729SetDiagnosticSink(G729DiagnosticSink sink, void *context, G729Diagnosti
                            void **previousContext = nullptr);
 // A sink that writes to the stdio stream given as context (for example stderr).
 void G729StreamSink(void *context, const char *text);
+
+}  // namespace velkorix::g729

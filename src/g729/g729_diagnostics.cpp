@@ -6,6 +6,8 @@
 
 #include "g729/g729_decoder.h"
 
+namespace velkorix::g729 {
+
 namespace {
 
 void StandardOutputSink(void *, const char *text) {
@@ -51,3 +53,5 @@ void G729StreamSink(void *context, const char *text) {
     auto *stream = static_cast<std::FILE *>(context);
     if (stream) std::fputs(text, stream);
 }
+
+}  // namespace velkorix::g729

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-namespace g729 {
+namespace velkorix::g729 {
 
 #if defined(__GNUC__)
 // Four floats as one SIMD value (GCC and Clang vector extension), for the
@@ -39,4 +39,4 @@ inline float Dot(const float *x, const float *y, int n) {
     return (acc[0] + acc[2]) + (acc[1] + acc[3]);
 }
 
-}  // namespace g729
+}  // namespace velkorix::g729

@@ -8,6 +8,8 @@
 #include "g729/g729_dsp.h"
 #include "g729/g729_tables.h"
 
+namespace velkorix::g729 {
+
 namespace {
 
 constexpr int L = kG729SubframeSamples;
@@ -26,7 +28,7 @@ float CorrectionDb(int32_t i1, int32_t i2) {
             for (int a = 0; a < 8; ++a)
                 for (int b = 0; b < 16; ++b)
                     db[a][b] = static_cast<float>(
-                        20.0 * std::log10(static_cast<double>(g729::kGbk1[a][1] + g729::kGbk2[b][1])));
+                        20.0 * std::log10(static_cast<double>(kGbk1[a][1] + kGbk2[b][1])));
         }
     };
     static const Table table;
@@ -69,8 +71,8 @@ void G729AdaptiveCodebook(float *exc, G729PitchDelay delay) {
     // side, weight j >= 10 to the future side.
     float w[2 * kTaps];
     for (int i = 0; i < kTaps; ++i) {
-        w[kTaps - 1 - i] = g729::kInter3l[f + 3 * i];
-        w[kTaps + i] = g729::kInter3l[3 - f + 3 * i];
+        w[kTaps - 1 - i] = kInter3l[f + 3 * i];
+        w[kTaps + i] = kInter3l[3 - f + 3 * i];
     }
     const float *base = exc - lag;
     // Output n reads base[n-9 .. n+10], which for short delays reaches into
@@ -83,13 +85,13 @@ void G729AdaptiveCodebook(float *exc, G729PitchDelay delay) {
         for (int n0 = 0; n0 < L; n0 += kBlock) {
             const float *x = base + n0 - (kTaps - 1);
 #if defined(__GNUC__)
-            g729::Float4 lo = {}, hi = {};
+            Float4 lo = {}, hi = {};
             for (int j = 0; j < 2 * kTaps; ++j) {
-                lo += w[j] * g729::LoadFloat4(x + j);
-                hi += w[j] * g729::LoadFloat4(x + j + 4);
+                lo += w[j] * LoadFloat4(x + j);
+                hi += w[j] * LoadFloat4(x + j + 4);
             }
-            g729::StoreFloat4(exc + n0, lo);
-            g729::StoreFloat4(exc + n0 + 4, hi);
+            StoreFloat4(exc + n0, lo);
+            StoreFloat4(exc + n0 + 4, hi);
 #else
             float acc[kBlock] = {};
             for (int j = 0; j < 2 * kTaps; ++j)
@@ -148,17 +150,17 @@ void G729DecodeSubframeExcitation(G729Decoder *d, int subframe, float *codeOut, 
     for (int n = delay.integer; n < L; ++n) code[n] += sharp * code[n - delay.integer];
 
     // 5. Gains.
-    const int32_t i1 = g729::kImap1[(gainIndex >> 4) & 7];
-    const int32_t i2 = g729::kImap2[gainIndex & 15];
-    const float gainPitch = g729::kGbk1[i1][0] + g729::kGbk2[i2][0];
-    const float correction = g729::kGbk1[i1][1] + g729::kGbk2[i2][1];
+    const int32_t i1 = kImap1[(gainIndex >> 4) & 7];
+    const int32_t i2 = kImap2[gainIndex & 15];
+    const float gainPitch = kGbk1[i1][0] + kGbk2[i2][0];
+    const float correction = kGbk1[i1][1] + kGbk2[i2][1];
     float energy = kEnergyFloor;
     for (int n = 0; n < L; ++n) energy += code[n] * code[n];
     // Predicted gain 10^(P/20) with P = 36 - 10 log10(E/40) + sum pred[k] q[k],
     // taken as 10^((36 + sum)/20) / sqrt(E/40): one power instead of a
     // logarithm and a power.
     const float *q = d->pastQuantEnergy;
-    const float *pred = g729::kGainPrediction;
+    const float *pred = kGainPrediction;
     const float history = pred[0] * q[0] + pred[1] * q[1] + pred[2] * q[2] + pred[3] * q[3];
     const double predictedGain = std::pow(10.0, (kMeanEnergy + static_cast<double>(history)) / 20.0) /
                                  std::sqrt(static_cast<double>(energy) / L);
@@ -186,3 +188,5 @@ void G729DecodeSubframeExcitation(G729Decoder *d, int subframe, float *codeOut, 
     }
     if (codeOut) std::memcpy(codeOut, code, sizeof(code));
 }
+
+}  // namespace velkorix::g729

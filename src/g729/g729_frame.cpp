@@ -5,6 +5,8 @@
 
 #include "g729/g729_decoder.h"
 
+namespace velkorix::g729 {
+
 namespace {
 
 // Widths of the 11 parameters in frame order: L0+L1, L2+L3, P1, P0, C1, S1,
@@ -81,3 +83,5 @@ int32_t G729DecodeFrameWithExcitationBound(G729Decoder *d, float excitationBound
     G729HighPassFrame(d);
     return kG729FrameBytes;
 }
+
+}  // namespace velkorix::g729

@@ -7,6 +7,8 @@
 #include "g729/g729_decoder.h"
 #include "g729/g729_tables.h"
 
+namespace velkorix::g729 {
+
 namespace {
 
 constexpr int M = kG729LpcOrder;
@@ -84,15 +86,15 @@ void G729DecodeLsp(G729Decoder *d, float lsp[M]) {
     const int l3 = p1 & 0x1F;         // second stage, coefficients 5-9
 
     float buf[M];
-    for (int j = 0; j < kFirstHalf; ++j) buf[j] = g729::kLspcb1[l1][j] + g729::kLspcb2[l2][j];
-    for (int j = kFirstHalf; j < M; ++j) buf[j] = g729::kLspcb1[l1][j] + g729::kLspcb2[l3][j];
+    for (int j = 0; j < kFirstHalf; ++j) buf[j] = kLspcb1[l1][j] + kLspcb2[l2][j];
+    for (int j = kFirstHalf; j < M; ++j) buf[j] = kLspcb1[l1][j] + kLspcb2[l3][j];
     Rearrange(buf, kGapCoarse);
     Rearrange(buf, kGapFine);
 
     // MA prediction from the rearranged codebook vectors of the last four frames.
     float lsf[M];
-    const float(*fg)[M] = g729::kFg[mode];
-    const float *fgSum = g729::kFgSum[mode];
+    const float(*fg)[M] = kFg[mode];
+    const float *fgSum = kFgSum[mode];
     for (int j = 0; j < M; ++j) {
         lsf[j] = fgSum[j] * buf[j] + fg[0][j] * d->lsfHistory[0][j] + fg[1][j] * d->lsfHistory[1][j] +
                  fg[2][j] * d->lsfHistory[2][j] + fg[3][j] * d->lsfHistory[3][j];
@@ -127,3 +129,5 @@ void G729InterpolateLpc(G729Decoder *d, const float lsp[M]) {
     G729LspToLpc(lsp, d->lpcCoeffs[1]);
     std::memcpy(d->lspOld, lsp, sizeof(d->lspOld));
 }
+
+}  // namespace velkorix::g729

@@ -2,8 +2,10 @@
 #include <cstring>
 #include <new>
 
-#include "codec_slot/aligned.h"
+#include "common/aligned.h"
 #include "g729/g729_decoder.h"
+
+namespace velkorix::g729 {
 
 namespace {
 
@@ -51,3 +53,5 @@ void G729Decoder_Destroy(G729Decoder *decoder) {
     AlignedFree(decoder->bitReader);
     AlignedFree(decoder);
 }
+
+}  // namespace velkorix::g729

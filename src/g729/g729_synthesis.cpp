@@ -8,6 +8,8 @@
 #include "g729/g729_dsp.h"
 #include "g729/g729_tables.h"
 
+namespace velkorix::g729 {
+
 namespace {
 
 constexpr int M = kG729LpcOrder;
@@ -84,8 +86,8 @@ float TiltFactor(const float num[M + 1], const float den[M + 1]) {
     std::memcpy(h, num, sizeof(float) * (M + 1));
     float zero[M] = {};
     AllPole<kImpulseLength>(den, h, h, zero, false);
-    const float r0 = g729::Dot(h, h, kImpulseLength);
-    const float r1 = g729::Dot(h, h + 1, kImpulseLength - 1);
+    const float r0 = Dot(h, h, kImpulseLength);
+    const float r1 = Dot(h, h + 1, kImpulseLength - 1);
     return r1 > 0.0f ? kTiltFactor * r1 / r0 : 0.0f;
 }
 
@@ -120,15 +122,15 @@ int32_t G729PitchPostFilter(const float *r, int32_t tmin, int32_t tmax, float p[
     float best = -1e38f;
     int32_t t = tmin;
     for (int32_t k = tmin; k <= tmax; ++k) {
-        const float c = g729::Dot<L>(r, r - k);
+        const float c = Dot<L>(r, r - k);
         if (c > best) {  // ties keep the smaller delay
             best = c;
             t = k;
         }
     }
     const float *delayed = r - t;
-    const float energyDelayed = kEnergyBias + g729::Dot<L>(delayed, delayed);
-    const float energyNow = kEnergyBias + g729::Dot<L>(r, r);
+    const float energyDelayed = kEnergyBias + Dot<L>(delayed, delayed);
+    const float energyNow = kEnergyBias + Dot<L>(r, r);
     const float cor = best < 0.0f ? 0.0f : best;
     if (cor * cor < 0.5f * energyDelayed * energyNow) {  // prediction gain below 3 dB: off
         std::memcpy(p, r, sizeof(float) * L);
@@ -203,11 +205,11 @@ void G729PostFilter(G729Decoder *d) {
         AllPole<L>(den, tilted, out, d->postSynthMemory, true);
 
         // Gain control towards the energy of the unfiltered synthesis.
-        const float energyOut = g729::Dot<L>(out, out);
+        const float energyOut = Dot<L>(out, out);
         if (energyOut == 0.0f) {
             d->agcGain = 0.0f;
         } else {
-            const float energyIn = g729::Dot<L>(s, s);
+            const float energyIn = Dot<L>(s, s);
             const float g0 = energyIn == 0.0f ? 0.0f : kAgcStep * std::sqrt(energyIn / energyOut);
             // gain(n) = 0.9 gain(n-1) + g0, unrolled: 0.9^(n+1) gain(-1) + g0 (1 + 0.9 + ... + 0.9^n).
             const float start = d->agcGain;
@@ -227,8 +229,8 @@ namespace {
 inline float HighPassStep(float x, float &x1, float &x2, float &y1, float &y2) {
     // The newest output enters last: it is the only term that waits for the
     // previous step.
-    const float out = ((g729::kB100[0] * x + g729::kB100[1] * x1) + (g729::kB100[2] * x2 + g729::kA100[2] * y2)) +
-                      g729::kA100[1] * y1;
+    const float out = ((kB100[0] * x + kB100[1] * x1) + (kB100[2] * x2 + kA100[2] * y2)) +
+                      kA100[1] * y1;
     x2 = x1;
     x1 = x;
     y2 = y1;
@@ -242,8 +244,8 @@ float G729HighPass(G729Decoder *d, float x) { return HighPassStep(x, d->hpX1, d-
 
 void G729HighPassFrame(G729Decoder *d) {
     constexpr int N = kG729FrameSamples;
-    const float b0 = g729::kB100[0], b1 = g729::kB100[1], b2 = g729::kB100[2];
-    const float a1 = g729::kA100[1], a2 = g729::kA100[2];
+    const float b0 = kB100[0], b1 = kB100[1], b2 = kB100[2];
+    const float a1 = kA100[1], a2 = kA100[2];
 
     // The numerator for all samples at once, then its contribution to the
     // second sample of each pair: v[n] = b0 x[n] + b1 x[n-1] + b2 x[n-2] and
@@ -276,3 +278,5 @@ void G729HighPassFrame(G729Decoder *d) {
     d->hpY1 = y1;
     d->hpY2 = y2;
 }
+
+}  // namespace velkorix::g729

@@ -3,7 +3,7 @@
 // ITU-T Recommendation (names as in its reference code).
 #include "g729/g729_tables.h"
 
-namespace g729 {
+namespace velkorix::g729 {
 
 // First-stage LSF codebook (radians).
 const float kLspcb1[128][10] = {
@@ -259,4 +259,4 @@ const float kGainPrediction[4] = {
     0.68f, 0.58f, 0.34f, 0.19f,
 };
 
-}  // namespace g729
+}  // namespace velkorix::g729

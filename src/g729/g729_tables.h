@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace g729 {
+namespace velkorix::g729 {
 
 extern const float kLspcb1[128][10];
 extern const float kLspcb2[32][10];
@@ -18,4 +18,4 @@ extern const float kB100[3];
 extern const float kA100[3];
 extern const float kGainPrediction[4];
 
-}  // namespace g729
+}  // namespace velkorix::g729

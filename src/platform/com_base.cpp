@@ -1,5 +1,7 @@
 #include "platform/com_base.h"
 
+#include "platform/platform_ids.h"
+
 namespace velkorix {
 
 volatile LONG activeObjectCount = 0;
@@ -13,7 +15,7 @@ UnknownBase::~UnknownBase() { InterlockedDecrement(&activeObjectCount); }
 
 HRESULT STDMETHODCALLTYPE UnknownBase::NonDelegatingQueryInterface(REFIID iid, void **object) {
     if (!object) return E_POINTER;
-    if (iid == IID_IUnknown) {
+    if (iid == kIidUnknown) {
         *object = &inner_;
         NonDelegatingAddRef();
         return S_OK;

@@ -1,6 +1,7 @@
 // G.726 at 16, 24, 32 and 40 kbit/s with a 16-bit linear PCM interface, and
 // the two codeword packings of voice types 4-7 (LSB first) and 36-39 (MSB
-// first).
+// first). The arithmetic is that of src/g726; this unit adds the voice
+// library's state, packings and output limit.
 #pragma once
 
 #include <cstdint>
@@ -33,17 +34,6 @@ int G726CodeWidth(int type);
 
 void G726Reset(G726State &state, int codeWidth);
 
-// One sample through the coder. The encoder takes a 16-bit sample and
-// returns its codeword. The decoder returns the reconstructed signal SR of the
-// Recommendation (16-bit two's complement, 14-bit scale, not limited);
-// G726OutputSample turns it into the 16-bit output sample.
-int G726EncodeSample(G726State &state, int16_t x);
-int16_t G726DecodeSample(G726State &state, int code);
-inline int16_t G726OutputSample(int16_t sr) {
-    const int limited = sr < -8192 ? -8192 : sr > 8191 ? 8191 : sr;
-    return static_cast<int16_t>(limited * 4);
-}
-
 // Encodes `count` samples (rounded down to an even number) and packs their
 // codewords LSB first into `payload`, whose every byte up to the last one the
 // codewords reach is written (the last one padded with zero bits).
@@ -52,9 +42,6 @@ void G726PackLsbFirst(G726State &state, const int16_t *pcm, uint8_t *payload, in
 // Unpacks floor(8 * bytes / width) codewords LSB first and decodes each into
 // one 16-bit sample. Returns the number of samples.
 int G726UnpackLsbFirst(G726State &state, const uint8_t *payload, int16_t *pcm, int bytes);
-
-// Packs raw codewords LSB first (the layout of G726PackLsbFirst).
-void G726PackCodesLsbFirst(const uint8_t *codes, int count, int width, uint8_t *payload);
 
 // In-place conversions of a payload of `bytes` bytes between the packings.
 // Each returns -1 and leaves the data untouched when 8 * bytes is not a

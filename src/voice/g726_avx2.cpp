@@ -3,16 +3,17 @@
 #include <cstdint>
 #include <cstring>
 
-#include "common/g726_avx2.h"
-#include "common/g726_core.h"
+#include "g726/avx2.h"
+#include "g726/core.h"
+#include "g726/rates.h"
 #include "voice/g726.h"
 #include "voice/g726_kernel.h"
-#include "voice/g726_tables.h"
 
 #if VELKORIX_X86_KERNELS
 
-// Everything the kernel body defines is compiled for AVX2; the headers above
-// (standard and shared) are already in, so nothing else falls under it.
+// Everything the kernel body defines is compiled for AVX2, with the steps of
+// g726/steps.h it includes; the headers above (standard and shared) are
+// already in, so nothing else falls under it.
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2,bmi,bmi2"))), apply_to = function)
 #else
@@ -22,7 +23,7 @@
 
 #include "voice/g726_kernel_body.h"
 
-namespace velkorix::voice::g726k {
+namespace velkorix::voice::g726_kernels {
 namespace {
 
 template <int Width>
@@ -42,7 +43,7 @@ const Kernels kAvx2 = {
     {DecodeAvx2<2>, DecodeAvx2<3>, DecodeAvx2<4>, DecodeAvx2<5>},
 };
 
-}  // namespace velkorix::voice::g726k
+}  // namespace velkorix::voice::g726_kernels
 
 #if defined(__clang__)
 #pragma clang attribute pop

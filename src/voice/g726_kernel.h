@@ -1,7 +1,8 @@
 // Block kernels of the voice library's G.726 codec: a whole payload coded
-// with the state in registers, one kernel per rate and instruction set. Every
-// kernel gives bit for bit what the per-sample coder of g726.cpp gives (the
-// tests compare them). Internal to the voice library and its tests.
+// with the state in registers, one kernel per rate and instruction set, all
+// built from the steps of g726/core.h. Every kernel gives bit for bit what
+// every other gives, and what the plain per-sample model of the tests gives.
+// Internal to the voice library and its tests.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,7 @@
 #include "common/cpu_features.h"
 #include "voice/g726.h"
 
-namespace velkorix::voice::g726k {
+namespace velkorix::voice::g726_kernels {
 
 // Encodes `count` samples (an even number) and packs their codewords LSB
 // first, as G726PackLsbFirst.
@@ -32,4 +33,4 @@ extern const Kernels kAvx2;
 // The kernels of the current SIMD level.
 const Kernels &Current();
 
-}  // namespace velkorix::voice::g726k
+}  // namespace velkorix::voice::g726_kernels

@@ -1,106 +1,31 @@
-// The body of the G.726 block kernels, a template over the code width and
-// the predictor's form (portable or vector). Every definition is local to
-// the translation unit that includes this file: each kernel file compiles it
-// for its own instruction set. Include the standard and shared headers first
-// (as this file does at its top) so that only the kernels themselves fall
-// under a kernel file's target pragma.
+// The body of the voice library's G.726 block kernels, a template over the
+// code width and the predictor's form (g726::PortablePredictor or one of the
+// vector predictors of g726/avx2.h): the rate's quantizer, the packing and
+// the output limit around the steps of g726/steps.h. Every definition is
+// local to the translation unit that includes this file: each kernel file
+// compiles it for its own instruction set. Include the standard and shared
+// headers first (as this file does at its top, all but g726/steps.h, which
+// belongs to the kernels) so that only the kernels fall under a kernel
+// file's target pragma.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
-#include "common/g726_core.h"
+#include "g726/core.h"
+#include "g726/rates.h"
+#include "g726/steps.h"
 #include "voice/g726.h"
-#include "voice/g726_tables.h"
 
-namespace velkorix::voice::g726k {
+namespace velkorix::voice::g726_kernels {
 namespace {
 
 using g726::Registers;
-using g726tables::KernelRate;
-
-template <int Width>
-constexpr const KernelRate &RateTables() {
-    if constexpr (Width == 2)
-        return g726tables::kKernel16;
-    else if constexpr (Width == 3)
-        return g726tables::kKernel24;
-    else if constexpr (Width == 4)
-        return g726tables::kKernel32;
-    else
-        return g726tables::kKernel40;
-}
-
-// The voice state keeps DQ and SR forms with the sign in bit 10; the
-// registers carry it extended over the upper bits.
-inline Registers ToRegisters(const G726State &s) {
-    Registers r;
-    r.yl = s.YL;
-    r.yu = s.YU;
-    r.dms = s.DMS;
-    r.dml = s.DML;
-    r.ap = s.AP;
-    r.a1 = s.A1;
-    r.a2 = s.A2;
-    r.pk1 = s.PK1;
-    r.pk2 = s.PK2;
-    r.td = s.TD;
-    for (int k = 0; k < 6; ++k) {
-        r.b[k] = s.B[k];
-        r.dq[k] = g726::SignExtendForm(s.DQ[k]);
-    }
-    r.sr1 = g726::SignExtendForm(s.SR1);
-    r.sr2 = g726::SignExtendForm(s.SR2);
-    return r;
-}
-
-inline void FromRegisters(const Registers &r, G726State &s) {
-    s.YL = r.yl & 524287;  // 19 bits, as the per-sample coder keeps it
-    s.YU = r.yu;
-    s.DMS = r.dms;
-    s.DML = r.dml;
-    s.AP = r.ap;
-    s.A1 = r.a1;
-    s.A2 = r.a2;
-    s.PK1 = r.pk1;
-    s.PK2 = r.pk2;
-    s.TD = r.td;
-    for (int k = 0; k < 6; ++k) {
-        s.B[k] = r.b[k];
-        s.DQ[k] = r.dq[k] & 2047;
-    }
-    s.SR1 = r.sr1 & 2047;
-    s.SR2 = r.sr2 & 2047;
-}
-
-// The predictor in general-purpose registers, with the interface of
-// g726::VectorPredictor.
-struct PortablePredictor {
-    VELKORIX_ALWAYS_INLINE void Load(const Registers &) {}
-    VELKORIX_ALWAYS_INLINE void Store(Registers &) const {}
-    VELKORIX_ALWAYS_INLINE g726::Estimate Predict(const Registers &r) const { return g726::EstimatePortable(r); }
-    VELKORIX_ALWAYS_INLINE void Adapt(Registers &r, const g726::Sample &s, uint32_t quantized, bool tr, int leak) {
-        g726::AdaptHistoryPortable(r, s, quantized, tr, leak);
-    }
-};
-
-// The rest of a sample once its codeword and the inverse quantizer's answer
-// (g726::InverseQuantize) are known; returns SR.
-template <int Width, class Predictor>
-VELKORIX_ALWAYS_INLINE int32_t Reconstruct(Registers &r, Predictor &p, int code, uint32_t quantized, int32_t y,
-                                           g726::Estimate e) {
-    constexpr const KernelRate &rate = RateTables<Width>();
-    constexpr int leak = Width == 5 ? 9 : 8;  // the zero coefficients leak by 2^-9 at 40 kbit/s
-    const g726::Sample s = g726::Reconstruct(code, (code >> (Width - 1)) != 0, y, quantized, e);
-    const bool tr = g726::AdaptScalars(r, rate.w32, rate.f512, s);
-    p.Adapt(r, s, quantized, tr, leak);
-    return s.sr;
-}
 
 // One sample through the encoder; returns its codeword.
 template <int Width, class Predictor>
 VELKORIX_ALWAYS_INLINE int EncodeSample(Registers &r, Predictor &p, int16_t x) {
-    constexpr const KernelRate &rate = RateTables<Width>();
+    constexpr const g726::RateTables &rate = g726::RateOf<Width>();
     constexpr int ones = (1 << Width) - 1;
     const g726::Estimate e = p.Predict(r);
     const int32_t y = g726::ScaleFactor(r);
@@ -115,7 +40,7 @@ VELKORIX_ALWAYS_INLINE int EncodeSample(Registers &r, Predictor &p, int16_t x) {
         // linear scale (the smallest |D| whose log reaches the level plus
         // Y/4, known before the estimate is), and take the inverse
         // quantizer's answer from candidates looked up as early.
-        const int16_t *levels = Width == 2 ? g726tables::kDecision16 : g726tables::kDecision24;
+        const int16_t *levels = Width == 2 ? g726::kDecision16 : g726::kDecision24;
         const auto reaches = [&](int k) {
             const int32_t t = levels[k] + (y >> 2);  // the log |D| must reach
             const uint32_t threshold =
@@ -141,7 +66,7 @@ VELKORIX_ALWAYS_INLINE int EncodeSample(Registers &r, Predictor &p, int16_t x) {
     // Above 16 kbit/s the all-zero codeword is not sent: the smallest
     // interval uses the all-ones codeword for both signs (and its DQLN).
     if constexpr (Width > 2) code = code == 0 ? ones : code;
-    Reconstruct<Width>(r, p, code, quantized, y, e);
+    g726::Update<Width>(r, p, code, y, quantized, e, rate.w32, rate.f512);
     return code;
 }
 
@@ -149,15 +74,14 @@ VELKORIX_ALWAYS_INLINE int EncodeSample(Registers &r, Predictor &p, int16_t x) {
 // to 14 bits, times 4).
 template <int Width, class Predictor>
 VELKORIX_ALWAYS_INLINE int32_t DecodeSample(Registers &r, Predictor &p, int code) {
-    const g726::Estimate e = p.Predict(r);
-    const int32_t y = g726::ScaleFactor(r);
-    const int32_t sr = Reconstruct<Width>(r, p, code, g726::InverseQuantize(RateTables<Width>().dqln[code], y), y, e);
+    constexpr const g726::RateTables &rate = g726::RateOf<Width>();
+    const int32_t sr = g726::DecodeCode<Width>(r, p, code, rate.dqln, rate.w32, rate.f512);
     return (sr < -8192 ? -8192 : sr > 8191 ? 8191 : sr) * 4;
 }
 
 template <int Width, class Predictor>
 VELKORIX_ALWAYS_INLINE void EncodeBlock(G726State &state, const int16_t *pcm, uint8_t *payload, int count) {
-    Registers r = ToRegisters(state);
+    Registers r = g726::LoadRegisters(state);
     Predictor p;
     p.Load(r);
     int i = 0;
@@ -178,14 +102,14 @@ VELKORIX_ALWAYS_INLINE void EncodeBlock(G726State &state, const int16_t *pcm, ui
     }
     if (held > 0) *payload = static_cast<uint8_t>(bits);
     p.Store(r);
-    FromRegisters(r, state);
+    g726::StoreRegisters(r, state);
 }
 
 template <int Width, class Predictor>
 VELKORIX_ALWAYS_INLINE int DecodeBlock(G726State &state, const uint8_t *payload, int16_t *pcm, int bytes) {
     constexpr int ones = (1 << Width) - 1;
     const int codes = 8 * bytes / Width;
-    Registers r = ToRegisters(state);
+    Registers r = g726::LoadRegisters(state);
     Predictor p;
     p.Load(r);
     int i = 0;
@@ -208,9 +132,9 @@ VELKORIX_ALWAYS_INLINE int DecodeBlock(G726State &state, const uint8_t *payload,
         held -= Width;
     }
     p.Store(r);
-    FromRegisters(r, state);
+    g726::StoreRegisters(r, state);
     return codes;
 }
 
 }  // namespace
-}  // namespace velkorix::voice::g726k
+}  // namespace velkorix::voice::g726_kernels

@@ -24,6 +24,8 @@
 namespace velkorix::cli {
 namespace {
 
+using namespace velkorix::g729;
+
 const CommandSyntax kSyntax{
     "velkorix g729 decode",
     "velkorix g729",

@@ -29,7 +29,7 @@ void PrintUsage(FILE *out) {
 int main(int argc, char **argv) {
     using namespace velkorix::cli;
     // Standard output may carry audio (-o -): decoder warnings go to standard error.
-    G729SetDiagnosticSink(G729StreamSink, stderr);
+    velkorix::g729::G729SetDiagnosticSink(velkorix::g729::G729StreamSink, stderr);
     if (argc < 2) {
         PrintUsage(stderr);
         return kExitUsage;

@@ -196,7 +196,8 @@ std::string HelpText(const CommandSyntax &syntax) {
     std::vector<std::pair<std::string, std::string>> entries;
     for (const Argument &arg : syntax.args) entries.emplace_back(arg.Label(), arg.help);
     entries.emplace_back(kHelpFlag.Label(), kHelpFlag.help);
-    text += "\n" + FormatEntries(entries);
+    text += '\n';
+    text += FormatEntries(entries);
     if (!syntax.epilogue.empty()) text += "\n" + syntax.epilogue + "\n";
     return text;
 }

@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/platform_ids.h"
 #include "stand_in_control.h"
 #include "stand_in_internal.h"
 
@@ -91,7 +92,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override {
         if (!object) return E_POINTER;
-        if (iid == IID_IUnknown || iid == iid_) {
+        if (iid == kIidUnknown || iid == iid_) {
             *object = static_cast<Interface *>(this);
             AddRef();
             return S_OK;
@@ -113,7 +114,7 @@ private:
 
 class FilterMapper2 final : public MapperObject<IFilterMapper2> {
 public:
-    FilterMapper2() : MapperObject(IID_IFilterMapper2) {}
+    FilterMapper2() : MapperObject(kIidFilterMapper2) {}
 
     HRESULT STDMETHODCALLTYPE CreateCategory(REFCLSID, DWORD, LPCWSTR) override { return E_NOTIMPL; }
 
@@ -167,7 +168,7 @@ public:
 
 class FilterMapper final : public MapperObject<IFilterMapper> {
 public:
-    FilterMapper() : MapperObject(IID_IFilterMapper) {}
+    FilterMapper() : MapperObject(kIidFilterMapper) {}
 
     HRESULT STDMETHODCALLTYPE RegisterFilter(CLSID filter, LPCWSTR name, DWORD merit) override {
         ComState &s = State();
@@ -346,11 +347,11 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown *outer, DWORD context, REFIID 
     s.creations.push_back({clsid, context, iid, outer != nullptr});
     if (!(context & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
     IUnknown *created = nullptr;
-    if (clsid == CLSID_FilterMapper2) {
+    if (clsid == velkorix::kClsidFilterMapper2) {
         if (FAILED(s.mapper2Failure)) return s.mapper2Failure;
         if (outer) return CLASS_E_NOAGGREGATION;
         created = new FilterMapper2();
-    } else if (clsid == CLSID_FilterMapper) {
+    } else if (clsid == velkorix::kClsidFilterMapper) {
         if (FAILED(s.mapperFailure)) return s.mapperFailure;
         if (outer) return CLASS_E_NOAGGREGATION;
         created = new FilterMapper();

@@ -1,12 +1,12 @@
 // AVX2 form of the G.726 predictor: the six zero-predictor products of a
 // sample in one 8-lane block and the two pole products in a 4-lane block, the
 // zero predictor update and the histories in vector registers. Bit for bit
-// the same as the portable arithmetic of g726_core.h (the tests compare the
+// the same as the portable arithmetic of g726/core.h (the tests compare the
 // two). Included only by the x86 kernels, whose functions carry the AVX2
 // target attribute.
 #pragma once
 
-#include "common/g726_core.h"
+#include "g726/core.h"
 
 #if VELKORIX_X86_KERNELS
 

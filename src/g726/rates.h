@@ -1,11 +1,11 @@
-// The per-rate tables of ITU-T G.726 shared by the voice library's
-// per-sample coder and its block kernels, and the values the kernels derive
-// from them at compile time.
+// The per-rate tables of ITU-T G.726 (16, 24, 32 and 40 kbit/s: 2, 3, 4 and
+// 5 bits per codeword), and the forms the coders use them in, derived at
+// compile time.
 #pragma once
 
 #include <cstdint>
 
-namespace velkorix::voice::g726tables {
+namespace velkorix::g726 {
 
 // Per-rate tables of ITU-T G.726, indexed by the full codeword I (sign
 // included) except the decision levels, which bound the magnitude intervals
@@ -36,22 +36,22 @@ inline constexpr int16_t kW40[] = {14,  14,  24,  39,  40,  41,  58,  100, 141, 
 inline constexpr int16_t kF40[] = {0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 2, 3, 4, 5, 6, 6,
                             6, 6, 5, 4, 3, 2, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
 
-// The tables of one rate as the block kernels use them: W(I) x 32 and
+// The tables of one rate as the coders use them: W(I) x 32 and
 // F(I) x 512 (the scales of YU and DMS), and the quantizer's decision as a
 // lookup from the normalized log difference DLN (index DLN + 2048; DLN lies
 // within -1280..1919) to the magnitude interval m (0..levels, low byte) and
 // DQLN of that interval (upper 16 bits; the table is the same for both signs
 // and for the all-ones codeword of the smallest interval).
-struct KernelRate {
+struct RateTables {
     int16_t dqln[32];
     int32_t w32[32];  // 1122 x 32 does not fit 16 bits
     int32_t f512[32];
     int32_t interval[4096];
 };
 
-constexpr KernelRate MakeKernelRate(int width, const int16_t *decision, int levels, const int16_t *dqln,
+constexpr RateTables MakeRateTables(int width, const int16_t *decision, int levels, const int16_t *dqln,
                                     const int16_t *w, const int16_t *f) {
-    KernelRate k{};
+    RateTables k{};
     for (int i = 0; i < (1 << width); ++i) {
         k.dqln[i] = dqln[i];
         k.w32[i] = w[i] * 32;
@@ -65,9 +65,23 @@ constexpr KernelRate MakeKernelRate(int width, const int16_t *decision, int leve
     return k;
 }
 
-inline constexpr KernelRate kKernel16 = MakeKernelRate(2, kDecision16, 1, kDqln16, kW16, kF16);
-inline constexpr KernelRate kKernel24 = MakeKernelRate(3, kDecision24, 3, kDqln24, kW24, kF24);
-inline constexpr KernelRate kKernel32 = MakeKernelRate(4, kDecision32, 7, kDqln32, kW32, kF32);
-inline constexpr KernelRate kKernel40 = MakeKernelRate(5, kDecision40, 15, kDqln40, kW40, kF40);
+inline constexpr RateTables kRate16 = MakeRateTables(2, kDecision16, 1, kDqln16, kW16, kF16);
+inline constexpr RateTables kRate24 = MakeRateTables(3, kDecision24, 3, kDqln24, kW24, kF24);
+inline constexpr RateTables kRate32 = MakeRateTables(4, kDecision32, 7, kDqln32, kW32, kF32);
+inline constexpr RateTables kRate40 = MakeRateTables(5, kDecision40, 15, kDqln40, kW40, kF40);
 
-}  // namespace velkorix::voice::g726tables
+// The tables of the rate with `Width`-bit codewords (2..5).
+template <int Width>
+constexpr const RateTables &RateOf() {
+    static_assert(Width >= 2 && Width <= 5, "G.726 codewords have 2 to 5 bits");
+    if constexpr (Width == 2)
+        return kRate16;
+    else if constexpr (Width == 3)
+        return kRate24;
+    else if constexpr (Width == 4)
+        return kRate32;
+    else
+        return kRate40;
+}
+
+}  // namespace velkorix::g726

@@ -1,10 +1,13 @@
-// The per-sample arithmetic of ITU-T G.726 (the two-pole six-zero adaptive
+// The one home of the ITU-T G.726 arithmetic: the two-pole six-zero adaptive
 // predictor with its floating multiplications, the inverse quantizer, the
-// scale factor and speed control, the tone and transition detectors), shared
-// by the 24 kbit/s stream decoder and the voice library's G.726 codec at
-// every rate. Written for speed: the state lives in registers while a block
-// of samples is coded, and nothing branches on the signal's random signs.
-// Internal to the codecs and their tests.
+// scale factor and speed control, the tone and transition detectors, and the
+// state's load into and store out of registers. The voice library's G.726
+// codec (every rate) and the 24 kbit/s stream decoder code their samples
+// with these steps; the AVX2 predictors of g726/avx2.h and the rate tables of
+// g726/rates.h complete the layer. Written for speed: the state lives in
+// registers while a block of samples is coded, and nothing branches on the
+// signal's random signs. g726/steps.h puts the steps together into one
+// sample, for any of the predictors.
 #pragma once
 
 #include <cstdint>
@@ -62,6 +65,68 @@ struct Registers {
 
 // An 11-bit floating form (sign in bit 10) with its sign extended.
 VELKORIX_ALWAYS_INLINE int32_t SignExtendForm(int32_t form) { return static_cast<int32_t>(static_cast<uint32_t>(form) << 21) >> 21; }
+
+// The state of a coder's record in registers and back. Both records name
+// their fields after the Recommendation (YL, YU, DMS, DML, AP, A1, A2, PK1,
+// PK2, TD, B1..B6, DQ1..DQ6, SR1, SR2) and keep each at a width of their own,
+// which decides how a floating form is kept: a 32-bit field (the voice
+// library's state) holds the form's 11 bits with the sign in bit 10, as the
+// Recommendation writes it; a 16-bit field (the stream decoder's record)
+// holds it as a signed 16-bit number, its sign extended.
+VELKORIX_ALWAYS_INLINE int32_t LoadForm(int32_t stored) { return SignExtendForm(stored); }
+VELKORIX_ALWAYS_INLINE int32_t LoadForm(int16_t stored) { return stored; }
+VELKORIX_ALWAYS_INLINE void StoreForm(int32_t &field, int32_t form) { field = form & 2047; }
+VELKORIX_ALWAYS_INLINE void StoreForm(int16_t &field, int32_t form) { field = static_cast<int16_t>(form); }
+
+template <class Field>
+VELKORIX_ALWAYS_INLINE void StoreField(Field &field, int32_t value) {
+    field = static_cast<Field>(value);
+}
+
+template <class Record>
+VELKORIX_ALWAYS_INLINE Registers LoadRegisters(const Record &s) {
+    Registers r;
+    r.yl = s.YL;
+    r.yu = s.YU;
+    r.dms = s.DMS;
+    r.dml = s.DML;
+    r.ap = s.AP;
+    r.a1 = s.A1;
+    r.a2 = s.A2;
+    r.pk1 = s.PK1;
+    r.pk2 = s.PK2;
+    r.td = s.TD;
+    for (int k = 0; k < 6; ++k) {
+        r.b[k] = s.B[k];
+        r.dq[k] = LoadForm(s.DQ[k]);
+    }
+    r.sr1 = LoadForm(s.SR1);
+    r.sr2 = LoadForm(s.SR2);
+    return r;
+}
+
+// YL needs no mask to the Recommendation's 19 bits: every reset starts it
+// at 34816, the voice library holds a stored one to 34816..327680 before it
+// codes, and the update keeps it there (YL - YL/64 + YU with YU 544..5120).
+template <class Record>
+VELKORIX_ALWAYS_INLINE void StoreRegisters(const Registers &r, Record &s) {
+    StoreField(s.YL, r.yl);
+    StoreField(s.YU, r.yu);
+    StoreField(s.DMS, r.dms);
+    StoreField(s.DML, r.dml);
+    StoreField(s.AP, r.ap);
+    StoreField(s.A1, r.a1);
+    StoreField(s.A2, r.a2);
+    StoreField(s.PK1, r.pk1);
+    StoreField(s.PK2, r.pk2);
+    StoreField(s.TD, r.td);
+    for (int k = 0; k < 6; ++k) {
+        StoreField(s.B[k], r.b[k]);
+        StoreForm(s.DQ[k], r.dq[k]);
+    }
+    StoreForm(s.SR1, r.sr1);
+    StoreForm(s.SR2, r.sr2);
+}
 
 // Product of a predictor coefficient (already shifted right by 2) and a value
 // in the 4-bit exponent, 6-bit mantissa floating form.
@@ -261,8 +326,28 @@ VELKORIX_ALWAYS_INLINE void AdaptHistoryPortable(Registers &r, const Sample &s, 
     r.sr1 = SignalForm(s.sr);
 }
 
-VELKORIX_ALWAYS_INLINE void Put(int16_t *output, std::size_t index, int32_t sample) {
-    // The output need not be 2-byte aligned (it may be a media sample buffer).
+// The predictor in general-purpose registers. The AVX2 predictors of
+// g726/avx2.h have the same interface: Load and Store move the parts they
+// hold in vector registers, Predict gives SEZ and SE, Adapt updates the zero
+// predictor and shifts the histories. g726/steps.h runs a sample through
+// any of them.
+struct PortablePredictor {
+    VELKORIX_ALWAYS_INLINE void Load(const Registers &) {}
+    VELKORIX_ALWAYS_INLINE void Store(Registers &) const {}
+    VELKORIX_ALWAYS_INLINE Estimate Predict(const Registers &r) const { return EstimatePortable(r); }
+    VELKORIX_ALWAYS_INLINE void Adapt(Registers &r, const Sample &s, uint32_t quantized, bool tr, int leak) {
+        AdaptHistoryPortable(r, s, quantized, tr, leak);
+    }
+};
+
+// The zero predictor coefficients leak by 2^-8, and by 2^-9 at 40 kbit/s
+// (5-bit codewords).
+template <int Width>
+inline constexpr int kZeroLeak = Width == 5 ? 9 : 8;
+
+// Writes one 16-bit sample; the output need not be 2-byte aligned (it may be
+// a media sample buffer).
+VELKORIX_ALWAYS_INLINE void PutSample(int16_t *output, std::size_t index, int32_t sample) {
     const auto value = static_cast<int16_t>(sample);
     std::memcpy(reinterpret_cast<unsigned char *>(output) + 2 * index, &value, 2);
 }
