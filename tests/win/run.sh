@@ -6,7 +6,10 @@
 # mapper, the COM entry points, the version record, the transform base in a
 # graph, real filter graphs whose PCM must equal what `velkorix decode`
 # writes on Linux, the QX_VOICE_ functions, the level page in a window, and
-# unregistration.
+# unregistration; and for VelkorixSource.ax (the stream source): its exports
+# and imports, registration with the .vks file type, graphs built from .vks
+# files whose PCM must equal velkorix decode's, seeking, damaged and
+# unreadable files, and unregistration.
 #
 #   tests/win/run.sh
 #
@@ -119,8 +122,35 @@ static_checks() {
   fi
 }
 
-echo "== Velkorix.ax: exports, imports, version record"
-for bits in 32 64; do static_checks $bits; done
+# The stream source module: the four COM entry points, system DLLs only.
+source_static_checks() {
+  local bits=$1 module=$build/win$1/VelkorixSource.ax objdump table actual imports bad=""
+  objdump=$(objdump_for "$bits")
+  if [[ ! -f $module ]]; then
+    fail "win$bits: $module is built"
+    return
+  fi
+  table=$("$objdump" -p "$module")
+  actual=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$table" |
+    sed -nE 's/^[[:space:]]*\[[[:space:]]*[0-9]+\][[:space:]]+//p' | sort | tr '\n' ' ')
+  if [[ "$actual" == "DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer " ]]; then
+    pass "win$bits: VelkorixSource.ax exports exactly the four COM entry points"
+  else
+    fail "win$bits: VelkorixSource.ax exports exactly the four COM entry points (found: $actual)"
+  fi
+  imports=$(grep -i "DLL Name:" <<<"$table" | awk '{print tolower($3)}' | sort -u)
+  for dll in $imports; do
+    grep -qw -- "$dll" <<<"$system_dlls" || bad+="$dll "
+  done
+  if [[ -n $imports && -z $bad ]]; then
+    pass "win$bits: VelkorixSource.ax imports only system DLLs ($(echo $imports))"
+  else
+    fail "win$bits: VelkorixSource.ax imports only system DLLs (not system: ${bad:-none found})"
+  fi
+}
+
+echo "== Velkorix.ax and VelkorixSource.ax: exports, imports, version record"
+for bits in 32 64; do static_checks $bits; source_static_checks $bits; done
 
 # ---- the streams and their reference PCM from the native tool ----
 
@@ -156,6 +186,28 @@ while read -r name how rest; do
     fail "velkorix decode $name (see $work/logs/$name.native.log)"
   fi
 done <"$root/tests/win/streams.list"
+
+# Files the stream source must handle: a tail cut inside a record (decoded
+# by the tool to its last complete record), and files without any complete
+# record.
+speech=$work/streams/speech-g726.vks
+if [[ -f $speech ]]; then
+  head -c $(($(stat -c %s "$speech") - 7)) "$speech" >"$work/streams/damaged.vks"
+  "$native/velkorix" decode "$work/streams/damaged.vks" -o "$work/streams/damaged.wav" 2>"$work/logs/damaged.native.log"
+  "$tools/wav_data" "$work/streams/damaged.wav" "$work/streams/damaged.pcm" ||
+    fail "velkorix decode damaged.vks (see $work/logs/damaged.native.log)"
+fi
+: >"$work/streams/bad-empty.vks"
+head -c 10 "$speech" >"$work/streams/bad-short.vks"
+printf '\0\0\0\0\0\0\0\0\0\0\0\0\0\1\377\377\377\377' >"$work/streams/bad-negative.vks"
+# How the decoder gets into a graph built from a .vks file: through the
+# filter mapper by itself, or added to the graph first
+# (VELKORIX_RENDER_MODE=mapper|decoder-first). Wine's RenderFile reads the
+# extension's "Source Filter" value but opens every file with its own async
+# file reader all the same; the check then builds the graph as Windows'
+# RenderFile does (the registered class, Load, Render of its pin) and says so
+# in its log.
+render_mode=${VELKORIX_RENDER_MODE:-mapper}
 
 # ---- the same samples on a CPU with FMA ----
 # The x86-64-v3 build may use AVX2 and FMA wherever the compiler likes; as
@@ -286,6 +338,24 @@ wine_check_list() {
       --same "$work/streams/$name.win$bits.pcm" "$work/streams/$name.pcm" \
       -- stream "$(win_path "$work/streams/$name.vks")" "$(win_path "$work/streams/$name.win$bits.pcm")"
   done
+  # The stream source module: registration, RenderFile, seeking, bad files.
+  process "regsvr32 registers $source_module" -- "$regsvr32" /s "$source_module"
+  driver "source class, its mapper entry and the .vks file type registered; the decoder's keys untouched" \
+    -- source-registered "$source_module"
+  for name in "${stream_names[@]}"; do
+    driver "RenderFile $name.vks builds source -> Velkorix Decoder -> sink ($render_mode), PCM byte-identical to velkorix decode" \
+      --same "$work/streams/$name.render$bits.pcm" "$work/streams/$name.pcm" \
+      -- render-file "$(win_path "$work/streams/$name.vks")" "$(win_path "$work/streams/$name.render$bits.pcm")" "$render_mode"
+  done
+  driver "source seeks (middle stopped and paused, start, beyond the end, stop position) with preroll: PCM equals the whole decode's from the landing record" \
+    -- source-seek "$(win_path "$work/streams/mixed.vks")" "$(win_path "$work/streams/mixed.pcm")"
+  driver "a file cut inside a record plays its complete records, then the damage event and completion" \
+    -- source-damaged "$(win_path "$work/streams/damaged.vks")" "$(win_path "$work/streams/damaged.pcm")"
+  driver "empty, headerless, negative-length and missing files fail Load and RenderFile" \
+    -- source-refuses "$(win_path "$work/streams/bad-empty.vks")" "$(win_path "$work/streams/bad-short.vks")" \
+       "$(win_path "$work/streams/bad-negative.vks")" "$(win_path "$work/streams/bad-missing.vks")"
+  process "regsvr32 /u unregisters $source_module" -- "$regsvr32" /u /s "$source_module"
+  driver "unregistering the source removes its class, mapper entry and file type" -- source-unregistered
   driver "QX_VOICE_ functions through GetProcAddress: results, frames and samples of every codec type as the native library's" \
     --same "$work/voice-win$bits.bin" "$work/voice-native.bin" \
     -- voice "$module" "$(win_path "$work/voice-win$bits.bin")"
@@ -437,6 +507,8 @@ wine_checks() {
   mkdir -p "$logs" "$prefix/drive_c/velkorix/$bits"
   cp "$bin/Velkorix.ax" "$prefix/drive_c/velkorix/$bits/"
   module="C:\\velkorix\\$bits\\Velkorix.ax"
+  cp "$bin/VelkorixSource.ax" "$prefix/drive_c/velkorix/$bits/"
+  source_module="C:\\velkorix\\$bits\\VelkorixSource.ax"
   local seconds_before=$SECONDS
   wine_check_list
   flush_batch
