@@ -343,7 +343,7 @@ wine_check_list() {
   driver "source class, its mapper entry and the .vks file type registered; the decoder's keys untouched" \
     -- source-registered "$source_module"
   for name in "${stream_names[@]}"; do
-    driver "RenderFile $name.vks builds source -> Velkorix Decoder -> sink ($render_mode), PCM byte-identical to velkorix decode" \
+    driver "graph from $name.vks (RenderFile; under wine the file type's class, Load, Render) is source -> Velkorix Decoder ($render_mode) -> sink, PCM byte-identical to velkorix decode" \
       --same "$work/streams/$name.render$bits.pcm" "$work/streams/$name.pcm" \
       -- render-file "$(win_path "$work/streams/$name.vks")" "$(win_path "$work/streams/$name.render$bits.pcm")" "$render_mode"
   done
@@ -351,7 +351,7 @@ wine_check_list() {
     -- source-seek "$(win_path "$work/streams/mixed.vks")" "$(win_path "$work/streams/mixed.pcm")"
   driver "a file cut inside a record plays its complete records, then the damage event and completion" \
     -- source-damaged "$(win_path "$work/streams/damaged.vks")" "$(win_path "$work/streams/damaged.pcm")"
-  driver "empty, headerless, negative-length and missing files fail Load and RenderFile" \
+  driver "empty, headerless, negative-length and missing files fail Load; the pin then offers no type" \
     -- source-refuses "$(win_path "$work/streams/bad-empty.vks")" "$(win_path "$work/streams/bad-short.vks")" \
        "$(win_path "$work/streams/bad-negative.vks")" "$(win_path "$work/streams/bad-missing.vks")"
   process "regsvr32 /u unregisters $source_module" -- "$regsvr32" /u /s "$source_module"
@@ -550,6 +550,99 @@ if [[ -z $reason ]]; then
   wine_checks 32 "$wine32" 'C:\windows\syswow64\regsvr32.exe'
 else
   skip "every win32 check under wine: $reason"
+fi
+
+# ---- the installer ----
+# Velkorix-Setup.exe (a 32-bit program, as NSIS makes them) in the same
+# prefix, which the lists above leave without any registration of ours:
+# silent install, both bitnesses registered, a graph from a .vks file in
+# each, the "Programs and Features" entry; silent uninstall, after which no
+# file, class, file type or entry of ours is left.
+
+installer_checks() {
+  local setup=$work/Velkorix-Setup.exe logs=$work/logs/installer started
+  mkdir -p "$logs"
+  started=$(now_ms)
+  if ! "$root/scripts/build-installer.sh" "$setup" >"$logs/makensis.log" 2>&1; then
+    fail "makensis builds Velkorix-Setup.exe (see $logs/makensis.log)"
+    return
+  fi
+  pass "makensis builds Velkorix-Setup.exe ($(stat -c %s "$setup") bytes) [$(tenths $(($(now_ms) - started))) s]"
+
+  local dir32="$prefix/drive_c/Program Files (x86)/Velkorix" dir64="$prefix/drive_c/Program Files/Velkorix"
+  local win32dir='C:\Program Files (x86)\Velkorix' win64dir='C:\Program Files\Velkorix'
+  local entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velkorix'
+  started=$(now_ms)
+  timeout 300 "$wine32" "$setup" /S >"$logs/setup.log" 2>&1
+  check $? "Velkorix-Setup.exe /S installs [$(tenths $(($(now_ms) - started))) s]"
+  local missing=""
+  for file in "$dir32/Velkorix.ax" "$dir32/VelkorixSource.ax" "$dir32/Uninstall.exe" "$dir64/Velkorix.ax" "$dir64/VelkorixSource.ax"; do
+    [[ -f $file ]] || missing+=" $file"
+  done
+  cmp -s "$dir32/VelkorixSource.ax" "$build/win32/VelkorixSource.ax" && cmp -s "$dir64/VelkorixSource.ax" "$build/win64/VelkorixSource.ax" &&
+    cmp -s "$dir32/Velkorix.ax" "$build/win32/Velkorix.ax" && cmp -s "$dir64/Velkorix.ax" "$build/win64/Velkorix.ax" || missing+=" (a module differs from its build)"
+  if [[ -z $missing ]]; then
+    pass "installed: the 32-bit modules and the uninstaller in Program Files (x86), the 64-bit modules in Program Files"
+  else
+    fail "installed files:$missing"
+  fi
+  timeout 60 "$wine64" reg query "$entry" /v UninstallString /reg:64 >"$logs/entry.log" 2>&1 &&
+    grep -q 'Uninstall.exe' "$logs/entry.log"
+  check $? "\"Programs and Features\" entry with its uninstaller"
+
+  local name=speech-g726 b
+  for b in 64 32; do
+    local loader=$wine64 dir=$win64dir
+    [[ $b == 32 ]] && loader=$wine32 dir=$win32dir
+    started=$(now_ms)
+    timeout 600 "$loader" "$build/win$b/wine_checks.exe" registered "$dir\\Velkorix.ax" + \
+      source-registered "$dir\\VelkorixSource.ax" + \
+      render-file "$(win_path "$work/streams/$name.vks")" "$(win_path "$work/streams/$name.setup$b.pcm")" "$render_mode" \
+      >"$logs/installed$b.log" 2>&1
+    local status=$?
+    if [[ $status -eq 0 ]] && cmp -s "$work/streams/$name.setup$b.pcm" "$work/streams/$name.pcm"; then
+      pass "win$b after install: classes, mapper entries and .vks registered; $name.vks plays through the decoder byte-identical [$(tenths $(($(now_ms) - started))) s]"
+    else
+      fail "win$b after install: registration or playback (status $status, see $logs/installed$b.log)"
+      show_failures "$logs/installed$b.log"
+    fi
+  done
+
+  # The uninstaller copies itself away and returns at once; it is done when
+  # its folder is gone.
+  started=$(now_ms)
+  timeout 120 "$wine32" "C:\\Program Files (x86)\\Velkorix\\Uninstall.exe" /S >"$logs/uninstall.log" 2>&1
+  local waited=0
+  while [[ -e $dir32 || -e $dir64 ]] && [[ $waited -lt 240 ]]; do
+    sleep 0.5
+    waited=$((waited + 1))
+  done
+  if [[ ! -e $dir32 && ! -e $dir64 ]]; then
+    pass "Uninstall.exe /S removes both folders with every file [$(tenths $(($(now_ms) - started))) s]"
+  else
+    fail "Uninstall.exe /S removes both folders (left: $(find "$dir32" "$dir64" 2>/dev/null | tr '\n' ' '))"
+  fi
+  timeout 60 "$wine64" reg query "$entry" /reg:64 >"$logs/entry-after.log" 2>&1
+  [[ $? -ne 0 ]]
+  check $? "the \"Programs and Features\" entry is gone"
+  for b in 64 32; do
+    local loader=$wine64
+    [[ $b == 32 ]] && loader=$wine32
+    started=$(now_ms)
+    timeout 300 "$loader" "$build/win$b/wine_checks.exe" unregistered + source-unregistered >"$logs/uninstalled$b.log" 2>&1
+    check $? "win$b after uninstall: no class, mapper entry or file type of ours [$(tenths $(($(now_ms) - started))) s]"
+  done
+}
+
+echo "== installer"
+if [[ -n $reason ]]; then
+  skip "installer checks: the installer is a 32-bit program and $reason"
+elif ! command -v makensis >/dev/null; then
+  skip "installer checks: makensis is not installed (package nsis; scripts/install-deps.sh --all installs it)"
+else
+  seconds_before=$SECONDS
+  installer_checks
+  echo "== installer checks done in $((SECONDS - seconds_before)) s"
 fi
 
 summary
