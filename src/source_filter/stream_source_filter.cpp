@@ -123,8 +123,19 @@ void StreamSourcePin::StopStreaming() {
 HRESULT StreamSourcePin::StartThread() {
     if (thread_) return S_OK;
     InterlockedExchange(&stopRequested_, 0);
+    started_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!started_) return HRESULT_FROM_WIN32(GetLastError());
     thread_ = CreateThread(nullptr, 0, &StreamSourcePin::ThreadMain, this, 0, nullptr);
-    return thread_ ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    const DWORD error = thread_ ? ERROR_SUCCESS : GetLastError();
+    // Return only once the thread runs: no other thread of the process starts
+    // while this one is still being set up (32-bit programs under a user-mode
+    // emulator share one descriptor table between threads and break when two
+    // threads start at once), and a state change returns with streaming under
+    // way.
+    if (thread_) WaitForSingleObject(started_, INFINITE);
+    CloseHandle(started_);
+    started_ = nullptr;
+    return thread_ ? S_OK : HRESULT_FROM_WIN32(error);
 }
 
 void StreamSourcePin::EndThread() {
@@ -136,6 +147,7 @@ void StreamSourcePin::EndThread() {
 }
 
 DWORD WINAPI StreamSourcePin::ThreadMain(void *self) {
+    SetEvent(static_cast<StreamSourcePin *>(self)->started_);
     static_cast<StreamSourcePin *>(self)->Stream();
     return 0;
 }

@@ -93,6 +93,7 @@ private:
 
     StreamSourceFilter *source_;
     HANDLE thread_ = nullptr;
+    HANDLE started_ = nullptr;  // set by the thread once it runs
     volatile LONG stopRequested_ = 0;
     // Guards the positions; the streaming thread reads them.
     CRITICAL_SECTION positionLock_;
