@@ -3,9 +3,11 @@
 // PCM only, so that intelligent connect has to end there through the
 // Velkorix Decoder; seeking on the source's pin; damaged and unreadable
 // files.
-//   render-file STREAM OUT_PCM mapper|decoder-first
+//   render-file STREAM OUT_PCM mapper|decoder-first|file-type
 //       RenderFile, run to the end, write the PCM. "mapper" leaves it to the
-//       graph manager to find the decoder; "decoder-first" adds it before.
+//       graph manager to find the decoder; "decoder-first" adds it before;
+//       "file-type" adds it before and builds the graph from the file type
+//       without trying RenderFile (no filter of wine's own is created).
 //   source-seek STREAM REFERENCE_PCM
 //       seeks to the middle (while paused and while stopped), to the start
 //       and beyond the end; after each the PCM must equal the reference from
@@ -153,16 +155,21 @@ struct RenderGraph {
     // then opens every file with its own async file reader), the graph is
     // built again as Windows' RenderFile builds it: the class the
     // extension's key names, loaded with the file, its pin rendered.
-    HRESULT Render(const char *path, bool decoderFirst) {
-        HRESULT hr = Create(decoderFirst);
-        if (FAILED(hr)) return hr;
+    // With `tryRenderFile` false the graph is built from the file type at
+    // once.
+    HRESULT Render(const char *path, bool decoderFirst, bool tryRenderFile = true) {
+        HRESULT hr = S_OK;
         const std::wstring file = Wide(path);
-        hr = builder->RenderFile(file.c_str(), nullptr);
-        FindFilters();
-        if (source) return hr;
-        std::printf("  RenderFile (%s) opened the file without the registered source; building from the file type\n",
-                    vtest::Hex(hr).c_str());
-        Release();
+        if (tryRenderFile) {
+            hr = Create(decoderFirst);
+            if (FAILED(hr)) return hr;
+            hr = builder->RenderFile(file.c_str(), nullptr);
+            FindFilters();
+            if (source) return hr;
+            std::printf("  RenderFile (%s) opened the file without the registered source; building from the file type\n",
+                        vtest::Hex(hr).c_str());
+            Release();
+        }
         hr = Create(decoderFirst);
         if (FAILED(hr)) return hr;
         CLSID clsid{};
@@ -264,9 +271,9 @@ void ClearSink(CollectSink &sink) {
     sink.endOfStreams = 0;
 }
 
-int RunRenderFile(const char *stream, const char *out, bool decoderFirst) {
+int RunRenderFile(const char *stream, const char *out, bool decoderFirst, bool tryRenderFile) {
     RenderGraph graph;
-    const HRESULT hr = graph.Render(stream, decoderFirst);
+    const HRESULT hr = graph.Render(stream, decoderFirst, tryRenderFile);
     if (FAILED(hr) || !graph.decoder) {
         std::printf("RenderFile = %s; the graph holds:\n", vtest::Hex(hr).c_str());
         graph.Describe();
@@ -355,7 +362,7 @@ int RunSeek(const char *stream, const char *referencePath) {
     REQUIRE(ReadFile(referencePath, &reference));
     REQUIRE(reference.size() > 4000);
     RenderGraph graph;
-    CHECK_HR(graph.Render(stream, true), S_OK);
+    CHECK_HR(graph.Render(stream, true, false), S_OK);
     REQUIRE(graph.seeking);
     LONGLONG duration = 0;
     CHECK_HR(graph.seeking->GetDuration(&duration), S_OK);
@@ -426,7 +433,7 @@ int RunDamaged(const char *stream, const char *referencePath) {
     std::vector<BYTE> reference;
     REQUIRE(ReadFile(referencePath, &reference));
     RenderGraph graph;
-    CHECK_HR(graph.Render(stream, true), S_OK);
+    CHECK_HR(graph.Render(stream, true, false), S_OK);
     REQUIRE(graph.source);
     const std::vector<LONG> codes = graph.RunToEnd();
     CHECK(Saw(codes, velkorix::kEventStreamDamaged));
@@ -470,13 +477,16 @@ int RunRefuses(int count, char **files) {
 
 }  // namespace
 
-VTEST_COMMAND(RenderFileCommand, "render-file", "render-file STREAM OUT_PCM mapper|decoder-first") {
-    if (argc != 4 || (std::strcmp(argv[3], "mapper") != 0 && std::strcmp(argv[3], "decoder-first") != 0)) {
-        std::printf("usage: render-file STREAM OUT_PCM mapper|decoder-first\n");
+VTEST_COMMAND(RenderFileCommand, "render-file", "render-file STREAM OUT_PCM mapper|decoder-first|file-type") {
+    const bool known = argc == 4 && (std::strcmp(argv[3], "mapper") == 0 || std::strcmp(argv[3], "decoder-first") == 0 ||
+                                     std::strcmp(argv[3], "file-type") == 0);
+    if (!known) {
+        std::printf("usage: render-file STREAM OUT_PCM mapper|decoder-first|file-type\n");
         return 2;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
-    const int status = RunRenderFile(argv[1], argv[2], std::strcmp(argv[3], "decoder-first") == 0);
+    const bool mapper = std::strcmp(argv[3], "mapper") == 0;
+    const int status = RunRenderFile(argv[1], argv[2], !mapper, std::strcmp(argv[3], "file-type") != 0);
     CoUninitialize();
     return status;
 }
