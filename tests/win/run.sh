@@ -351,15 +351,15 @@ wine_check_list() {
   driver "source class, its mapper entry and the .vks file type registered; the decoder's keys untouched" \
     -- source-registered "$source_module"
   for name in "${stream_names[@]}"; do
-    driver "graph from $name.vks (RenderFile; under wine the file type's class, Load, Render) is source -> Velkorix Decoder ($render) -> sink, PCM byte-identical to velkorix decode" \
+    guarded "graph from $name.vks (RenderFile; under wine the file type's class, Load, Render) is source -> Velkorix Decoder ($render) -> sink, PCM byte-identical to velkorix decode" \
       --same "$work/streams/$name.render$bits.pcm" "$work/streams/$name.pcm" \
       -- render-file "$(win_path "$work/streams/$name.vks")" "$(win_path "$work/streams/$name.render$bits.pcm")" "$render"
   done
-  driver "source seeks (middle stopped and paused, start, beyond the end, stop position) with preroll: PCM equals the whole decode's from the landing record" \
+  guarded "source seeks (middle stopped and paused, start, beyond the end, stop position) with preroll: PCM equals the whole decode's from the landing record" \
     -- source-seek "$(win_path "$work/streams/mixed.vks")" "$(win_path "$work/streams/mixed.pcm")"
-  driver "a file cut inside a record plays its complete records, then the damage event and completion" \
+  guarded "a file cut inside a record plays its complete records, then the damage event and completion" \
     -- source-damaged "$(win_path "$work/streams/damaged.vks")" "$(win_path "$work/streams/damaged.pcm")"
-  driver "empty, headerless, negative-length and missing files fail Load; the pin then offers no type" \
+  guarded "empty, headerless, negative-length and missing files fail Load; the pin then offers no type" \
     -- source-refuses "$(win_path "$work/streams/bad-empty.vks")" "$(win_path "$work/streams/bad-short.vks")" \
        "$(win_path "$work/streams/bad-negative.vks")" "$(win_path "$work/streams/bad-missing.vks")"
   process "regsvr32 /u unregisters $source_module" -- "$regsvr32" /u /s "$source_module"
@@ -472,6 +472,45 @@ process() {
   started=$(now_ms)
   timeout 300 "$loader" "${rest[@]}" >"$log" 2>&1
   report "$description" $? $(($(now_ms) - started)) "$same" "$log"
+}
+
+# guarded DESCRIPTION [--same FILE REFERENCE] -- COMMAND ARGS...: a command of
+# wine_checks.exe in a process of its own, at most 90 s; where 32-bit
+# programs run under qemu-i386 a process that hangs or crashes is run once
+# more and the line says so (see qemu32 above), elsewhere this is a driver
+# check.
+guarded_gave_up=false
+guarded() {
+  if ! $qemu32 || [[ $bits != 32 ]]; then
+    driver "$@"
+    return
+  fi
+  local description same rest
+  parse_check "$@"
+  flush_batch
+  local attempt status started ms how="" attempts=2
+  $guarded_gave_up && attempts=1
+  for ((attempt = 1; attempt <= attempts; ++attempt)); do
+    step=$((step + 1))
+    local log=$logs/$(printf '%02d' $step)-${rest[0]}.log
+    [[ -n $same ]] && rm -f "${same%% *}"
+    started=$(now_ms)
+    timeout 90 "$loader" "$checks_exe" "${rest[@]}" >"$log" 2>&1
+    status=$?
+    ms=$(($(now_ms) - started))
+    [[ $status -eq 124 || $status -gt 128 ]] || break
+    how="the process $([[ $status -eq 124 ]] && echo hung || echo crashed) under qemu"
+  done
+  if [[ $attempt -gt attempts ]]; then
+    guarded_gave_up=true  # from here one attempt each: a hang costs 90 s
+    local again=""
+    [[ $attempts -eq 2 ]] && again=", also when run again"
+    report "$description ($how$again)" $status $ms "$same" "$log"
+  elif [[ $attempt -eq 2 ]]; then
+    report "$description (second run: the first time $how)" $status $ms "$same" "$log"
+  else
+    report "$description" $status $ms "$same" "$log"
+  fi
 }
 
 driver() {
@@ -607,7 +646,7 @@ installer_checks() {
     [[ $b == 32 ]] && loader=$wine32 dir=$win32dir
     $qemu32 && [[ $b == 32 ]] && render=file-type
     started=$(now_ms)
-    timeout 600 "$loader" "$build/win$b/wine_checks.exe" registered "$dir\\Velkorix.ax" + \
+    timeout 120 "$loader" "$build/win$b/wine_checks.exe" registered "$dir\\Velkorix.ax" + \
       source-registered "$dir\\VelkorixSource.ax" + \
       render-file "$(win_path "$work/streams/$name.vks")" "$(win_path "$work/streams/$name.setup$b.pcm")" "$render" \
       >"$logs/installed$b.log" 2>&1
