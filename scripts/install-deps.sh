@@ -10,7 +10,7 @@ all=false
 [[ "${1:-}" == "--all" ]] && all=true
 
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsndfile1-dev libspandsp-dev libavcodec-dev libbcg729-dev espeak-ng sox)
+          libsndfile1-dev libspandsp-dev libavcodec-dev libavutil-dev ffmpeg libbcg729-dev espeak-ng sox)
 if [[ "${1:-}" == "--build" ]]; then
   packages=(build-essential cmake pkg-config libsndfile1-dev)
 fi

@@ -76,10 +76,25 @@ TEST(VideoSlot, PrefixedH264EqualsPlain) {
     const auto units = EncodeStream(spec);
     const auto plain = DecodeThroughSlot(CODEC_TYPE_VIDEO_H264, units);
     ASSERT_EQ(plain.size(), static_cast<std::size_t>(spec.frames));
-    for (uint32_t prefix : {0u, 0x00000001u, 0xFFFFFFFFu, 0x12345678u}) {
+    // 00 00 01 0A and 00 00 01 0B are an end of sequence and an end of stream
+    // NAL unit: fed to the decoder they would change the output.
+    for (uint32_t prefix : {0u, 0x00000001u, 0xFFFFFFFFu, 0x12345678u, 0x0000010Au, 0x0000010Bu}) {
         const auto prefixed = DecodeThroughSlot(CODEC_TYPE_VIDEO_H264_PREFIXED, units, {}, nullptr, prefix);
         ExpectSamePictures(plain, prefixed, ("prefix " + std::to_string(prefix)).c_str());
     }
+    // H.264 decoders shrug off most stray bytes before a start code, so the
+    // pictures alone could miss a prefix handed on: the staged bytes are
+    // exactly the unit.
+    auto slot = std::make_unique<CodecSlot>();
+    ASSERT_EQ(CodecSlotCreate(slot.get(), 0, 0, CODEC_TYPE_VIDEO_H264_PREFIXED), 1);
+    ASSERT_NE(slot->instance, nullptr);
+    for (std::size_t i = 0; i < 3; ++i) {
+        Unit in = {0x00, 0x00, 0x01, 0x65};
+        in.insert(in.end(), units[i].begin(), units[i].end());
+        DecodeUnit(slot.get(), in.data(), in.size());
+        EXPECT_EQ(0, std::memcmp(slot->staging, units[i].data(), units[i].size())) << "unit " << i;
+    }
+    EXPECT_EQ(CodecSlotDestroy(slot.get()), 1);
 }
 
 // A stream whose picture size changes (new headers and a key picture): width,
