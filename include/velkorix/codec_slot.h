@@ -124,15 +124,33 @@ typedef struct CodecSlot {
     uint8_t staging[CODEC_SLOT_STAGING_SIZE]; /* copy of the input for the video types */
 } CodecSlot;
 
+/* Makes a decoder of `type` (width and height: hints for the video types).
+ * Answers 1 for every known type, also when the decoder could not be made:
+ * then `instance` stays null (video: module or libavcodec missing). */
 VELKORIX_API int32_t CodecSlotCreate(CodecSlot *slot, int32_t width, int32_t height, int32_t type);
+/* Decodes `inputLength` bytes at `input`. Types 0, 1, 16: 1 when a picture
+ * came out, 0 otherwise. Type 2: always 0, no picture is decoded. */
 VELKORIX_API int32_t CodecSlotDecode(CodecSlot *slot);
+/* Releases the decoder and everything it holds, and clears the slot. */
 VELKORIX_API int32_t CodecSlotDestroy(CodecSlot *slot);
 
+/* Types 0, 1, 16: the current picture, planar 8-bit YUV 4:2:0, Y then U then
+ * V, contiguous, rows unpadded (see "Pictures" above); null before the first. */
 VELKORIX_API void *CodecSlotGetFrame(CodecSlot *slot);
+/* Types 0, 1, 16: width, height and, as `third`, the picture's size in bytes
+ * (width * height + 2 * ((width + 1) / 2) * ((height + 1) / 2); 0 before the
+ * first picture). The luma stride is the width, the chroma stride
+ * (width + 1) / 2. */
 VELKORIX_API int32_t CodecSlotGetFrameSize(CodecSlot *slot, int32_t *width, int32_t *height, int32_t *third);
+/* Type 0: error concealment (`value`: guess the motion of lost macroblocks,
+ * `second`: deblock concealed edges). Type 2: value 0 sets skipConversion. */
 VELKORIX_API int32_t CodecSlotSetOutputOptions(CodecSlot *slot, int32_t value, int32_t second);
+/* Types 0, 1, 16: pictures held back for reordering now; -1 without instance. */
 VELKORIX_API int32_t CodecSlotQueryDecoder(CodecSlot *slot);
+/* Type 0: 0 gives every picture at once in decode order (low delay); any
+ * other value display order with the stream's reordering delay (default). */
 VELKORIX_API int32_t CodecSlotSetDelay(CodecSlot *slot, int32_t value);
+/* Type 0: nonzero skips pictures no other refers to (B-VOPs). */
 VELKORIX_API int32_t CodecSlotSetDecoderFlag(CodecSlot *slot, int32_t value);
 
 #ifdef __cplusplus
