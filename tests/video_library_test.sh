@@ -37,4 +37,35 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || { cat "
 libdir=$(dirname "$(find "$prefix" -name 'libvelkorix.so.1' | head -n1)")
 [[ -f "$libdir/libvelkorix-video.so" ]] || fail "the video module is not installed beside libvelkorix.so"
 
-echo "video library: link dependencies and install ok"
+# ---- A C program against the installed library ----
+# tests/video_library_client.c: MPEG-4 and H.264 pictures through the
+# installed library's slot, compared with libavcodec's own decode.
+pc=$(find "$prefix" -name velkorix.pc)
+export PKG_CONFIG_PATH="$(dirname "$pc")"
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck disable=SC2046
+gcc -std=c99 -Wall -Wextra -Werror $(pkg-config --cflags velkorix libavcodec libavutil) "$here/video_library_client.c" \
+  -o "$work/video_client" $(pkg-config --libs velkorix libavcodec libavutil) || fail "the video client does not build"
+# A sanitizer build of the library needs its runtime loaded first.
+run() {
+  if readelf -d "$library" | grep 'NEEDED.*libasan' >/dev/null; then
+    LD_PRELOAD="$(gcc -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0 "$@"
+  else
+    "$@"
+  fi
+}
+# The installed library finds the module beside itself (no VELKORIX_VIDEO_MODULE).
+unset VELKORIX_VIDEO_MODULE
+out=$(LD_LIBRARY_PATH="$libdir" run "$work/video_client" 2>&1) || { echo "$out" >&2; fail "the video client failed"; }
+echo "$out"
+for what in "MPEG-4, type 0" "H.264, type 1" "H.264, type 16"; do
+  grep -qx "$what: 30 pictures identical" <<<"$out" || fail "$what: not identical"
+done
+LD_LIBRARY_PATH="$libdir" ldd "$work/video_client" | grep -q "$libdir/libvelkorix.so.1" ||
+  fail "the client is not linked to the installed library"
+# Without the module beside the library, creation leaves no instance.
+rm "$libdir/libvelkorix-video.so"
+out=$(LD_LIBRARY_PATH="$libdir" run "$work/video_client" missing 2>&1) ||
+  { echo "$out" >&2; fail "the client without the module failed"; }
+
+echo "video library: link dependencies, install, and a C client's pictures identical to libavcodec's"
