@@ -1,4 +1,4 @@
-// Codec type 1 through the codec slot: any bytes as H.264 Annex B stream.
+// Codec type 1 through the codec slot: any bytes as an H.264 Annex B stream.
 #include "video_target.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {

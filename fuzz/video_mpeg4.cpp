@@ -1,4 +1,4 @@
-// Codec type 0 through the codec slot: any bytes as MPEG-4 part 2 elementary stream.
+// Codec type 0 through the codec slot: any bytes as an MPEG-4 part 2 elementary stream.
 #include "video_target.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
