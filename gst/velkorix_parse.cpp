@@ -424,8 +424,11 @@ void Loop(gpointer data) {
         case Indexing::Ready: break;
         case Indexing::Flushing: gst_pad_pause_task(pad); return;
         case Indexing::Failed:
+            // An error is on the bus. No end of stream follows it: the
+            // application stops the pipeline (an end of stream would
+            // complete the preroll while it does, and gst-launch-1.0 can
+            // hang on that race).
             gst_pad_pause_task(pad);
-            gst_pad_push_event(self->srcpad, gst_event_new_eos());
             return;
     }
 
@@ -520,8 +523,14 @@ bool SeekPull(VelkorixParse *self, GstEvent *event) {
         segment = st.segment;
         segment.duration = DurationOf(st.index, st.rate, st.channels);
         gst_segment_do_seek(&segment, rate, format, flags, startType, start, stopType, stop, nullptr);
+        // A time at or beyond the end (which the segment holds to the
+        // duration, a time inside the last sample frame) plays nothing.
+        const bool beyond =
+            startType == GST_SEEK_TYPE_SET && start >= 0 && static_cast<guint64>(start) >= segment.duration;
         const std::size_t target =
-            st.index.RecordAtTime(static_cast<int64_t>(segment.start), st.rate, st.channels, kNanosecondsPerSecond);
+            beyond ? st.index.Records().size()
+                   : st.index.RecordAtTime(static_cast<int64_t>(segment.start), st.rate, st.channels,
+                                           kNanosecondsPerSecond);
         st.next = target >= st.index.Records().size()
                       ? target
                       : DecodeStartFor(st.index, target, stream::kBytesPerSample * st.channels);
@@ -565,8 +574,11 @@ bool SeekPush(VelkorixParse *self, GstEvent *event) {
         if (!gst_segment_do_seek(&segment, rate, format, flags, startType, start, stopType, stop, nullptr))
             return false;
         const std::size_t count = index.Records().size();
+        const bool beyond = st.splitter.Complete() && startType == GST_SEEK_TYPE_SET && start >= 0 &&
+                            static_cast<guint64>(start) >= segment.duration;
         std::size_t target =
-            index.RecordAtTime(static_cast<int64_t>(segment.start), st.rate, st.channels, kNanosecondsPerSecond);
+            beyond ? count
+                   : index.RecordAtTime(static_cast<int64_t>(segment.start), st.rate, st.channels, kNanosecondsPerSecond);
         std::size_t record;
         if (target < count) {
             record = DecodeStartFor(index, target, stream::kBytesPerSample * st.channels);
@@ -731,7 +743,10 @@ gboolean SinkEvent(GstPad *pad, GstObject *parent, GstEvent *event) {
             }
             gst_adapter_clear(st.adapter);
             if (count == 0) {
+                // An error; no end of stream after it (see Loop).
                 PostNoRecords(self, end);
+                gst_event_unref(event);
+                return TRUE;
             } else {
                 if (end.Damaged()) PostDamage(self, end, count);
                 if (!PrepareDownstream(self)) break;
