@@ -31,6 +31,7 @@ TypeFindResult FindStreamType(PeekFunction peek, void *context, uint64_t length)
     bool pendingDecodable = false;
     for (;;) {
         const uint64_t offset = scanner.Position();
+        if (result.records >= kTypeFindRecords || offset > kTypeFindBytes) break;
         if (pending && length > 0 && offset == length) {
             // The last record ends exactly where the input does.
             ++result.records;
@@ -39,7 +40,6 @@ TypeFindResult FindStreamType(PeekFunction peek, void *context, uint64_t length)
             result.wholeInput = true;
             break;
         }
-        if (result.records >= kTypeFindRecords || offset > kTypeFindBytes) break;
         const uint8_t *header = peek(context, offset, stream::kHeaderSize);
         if (!header) break;
         const stream::Scanner::Step step = scanner.Feed(header, stream::kHeaderSize);
