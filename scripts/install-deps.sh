@@ -12,7 +12,7 @@ all=false
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libspandsp-dev libavcodec-dev libbcg729-dev espeak-ng sox
           libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
-          gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-plugins-base-apps)
+          gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-plugins-base-apps xxd)
 if [[ "${1:-}" == "--build" ]]; then
   packages=(build-essential cmake pkg-config libsndfile1-dev)
 fi

@@ -52,6 +52,18 @@ else
   fail "cmake --install --prefix put no plugin at $installed: $(cat "$work/install.log")"
 fi
 
+# Without --prefix it goes into GStreamer's own plugin directory, where every
+# application finds it (staged here under DESTDIR).
+pluginsdir=$(pkg-config --variable=pluginsdir gstreamer-1.0)
+DESTDIR=$work/staged cmake --install "$build" --component gstreamer >"$work/install-system.log" 2>&1 ||
+  fail "install into GStreamer's plugin directory: $(cat "$work/install-system.log")"
+if [[ -n $pluginsdir && -f $work/staged$pluginsdir/libgstvelkorix.so ]] &&
+  cmp -s "$plugin" "$work/staged$pluginsdir/libgstvelkorix.so"; then
+  pass
+else
+  fail "cmake --install put no plugin into GStreamer's plugin directory '$pluginsdir': $(find "$work/staged" -type f)"
+fi
+
 # ---- every stream, byte for byte ----
 # pcm_of WAV: the data chunk of a WAV file gst wrote, compared with REF.
 same() {  # same WHAT REF_PCM OUT_PCM
