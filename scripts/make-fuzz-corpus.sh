@@ -83,5 +83,7 @@ write('gst_stream', 'sample', b''.join(sample[:6]))
 write('gst_stream', 'mixed', b''.join(mixed))
 write('gst_stream', 'odd', b''.join(odd))
 write('gst_stream', 'cut', b''.join(sample[:3]) + sample[3][:20])
+# One record more than the type finder looks at, ending with the input.
+write('gst_stream', 'bound', b''.join(sample[:33]))
 PY
 echo "corpora in fuzz/corpus/: $(ls fuzz/corpus | tr '\n' ' ')"
