@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing.
-#   scripts/install-deps.sh          build, CLI and native tests
+#   scripts/install-deps.sh          build, CLI, the GStreamer plugin and native tests
 #   scripts/install-deps.sh --build  only building the library and the tool (scripts/run-sample.sh)
 #   scripts/install-deps.sh --all    also the Windows cross toolchains, wine and Xvfb,
 #                                    and a way to run 32-bit programs (see below)
@@ -10,7 +10,9 @@ all=false
 [[ "${1:-}" == "--all" ]] && all=true
 
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsndfile1-dev libspandsp-dev libavcodec-dev libavutil-dev ffmpeg libbcg729-dev espeak-ng sox)
+          libsndfile1-dev libspandsp-dev libavcodec-dev libavutil-dev ffmpeg libbcg729-dev espeak-ng sox
+          libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
+          gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-plugins-base-apps xxd)
 if [[ "${1:-}" == "--build" ]]; then
   packages=(build-essential cmake pkg-config libsndfile1-dev)
 fi
