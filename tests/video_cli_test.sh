@@ -39,8 +39,8 @@ for pair in "a.m4v a0.y4m" "a.h264 a1.y4m"; do
   [[ $(stat -c %s "$1.yuv") -eq $((40 * 176 * 144 * 3 / 2)) ]] || fail "$1: ffmpeg's decode is not 40 pictures"
   cmp -s "$1.yuv" "$2.yuv" || fail "$2 read back by ffmpeg differs from ffmpeg's decode of $1"
 done
-ffprobe -v error -count_frames -show_entries stream=width,height,nb_read_frames -of csv=p=0 a1.y4m |
-  grep -qx "176,144,40" || fail "ffprobe does not see 40 pictures of 176x144 in a1.y4m"
+probed=$(ffprobe -v error -count_frames -show_entries stream=width,height,nb_read_frames -of csv=p=0 a1.y4m)
+[[ $probed == "176,144,40" ]] || fail "ffprobe sees '$probed' in a1.y4m, not 40 pictures of 176x144"
 
 # ---- Type 16: each access unit after its 4-byte big-endian length ----
 perl -e 'local $/; my $s = <STDIN>; my @u = split /(?=\x00\x00\x00\x01\x09)/, $s;
@@ -78,8 +78,10 @@ said=$(VELKORIX_VIDEO_MODULE=$work/none.so "$cli" video decode a.m4v -o none.y4m
 grep -q "video module" <<<"$said" || fail "a missing module is not named: $said"
 
 # ---- Usage ----
-"$cli" video decode --help | grep -q "^usage: velkorix video decode" || fail "no help"
-"$cli" video --help | grep -q "^usage: velkorix video decode" || fail "no group help"
+help=$("$cli" video decode --help)
+grep -q "^usage: velkorix video decode" <<<"$help" || fail "no help"
+help=$("$cli" video --help)
+grep -q "^usage: velkorix video decode" <<<"$help" || fail "no group help"
 [[ $(status_of "$cli" video decode a.m4v -o x.y4m) == 2 ]] || fail "no --type is not a usage error"
 [[ $(status_of "$cli" video decode a.m4v -o x.y4m --type 2) == 2 ]] || fail "--type 2 is not a usage error"
 [[ $(status_of "$cli" video decode a.m4v --type 0) == 2 ]] || fail "no -o is not a usage error"

@@ -61,8 +61,9 @@ echo "$out"
 for what in "MPEG-4, type 0" "H.264, type 1" "H.264, type 16"; do
   grep -qx "$what: 30 pictures identical" <<<"$out" || fail "$what: not identical"
 done
-LD_LIBRARY_PATH="$libdir" ldd "$work/video_client" | grep -q "$libdir/libvelkorix.so.1" ||
-  fail "the client is not linked to the installed library"
+# (ldd's output whole first: grep -q ending the pipe early would fail it.)
+linked=$(LD_LIBRARY_PATH="$libdir" ldd "$work/video_client")
+grep -q "$libdir/libvelkorix.so.1" <<<"$linked" || fail "the client is not linked to the installed library"
 # Without the module beside the library, creation leaves no instance.
 rm "$libdir/libvelkorix-video.so"
 out=$(LD_LIBRARY_PATH="$libdir" run "$work/video_client" missing 2>&1) ||
