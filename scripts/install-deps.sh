@@ -9,10 +9,11 @@ set -euo pipefail
 all=false
 [[ "${1:-}" == "--all" ]] && all=true
 
+# help2man writes the tool's manual page from its help texts at build time.
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsndfile1-dev libspandsp-dev libavcodec-dev libbcg729-dev espeak-ng sox)
+          libsndfile1-dev libspandsp-dev libavcodec-dev libbcg729-dev espeak-ng sox help2man)
 if [[ "${1:-}" == "--build" ]]; then
-  packages=(build-essential cmake pkg-config libsndfile1-dev)
+  packages=(build-essential cmake pkg-config libsndfile1-dev help2man)
 fi
 if $all; then
   packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64
