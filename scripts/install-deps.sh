@@ -9,9 +9,10 @@ set -euo pipefail
 all=false
 [[ "${1:-}" == "--all" ]] && all=true
 
-# help2man writes the tool's manual page from its help texts at build time.
+# help2man writes the tool's manual page from its help texts at build time;
+# the shell tests build streams with xxd and read JSON with python3.
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsndfile1-dev libspandsp-dev libavcodec-dev libbcg729-dev espeak-ng sox help2man)
+          libsndfile1-dev libspandsp-dev libavcodec-dev libbcg729-dev espeak-ng sox help2man xxd python3)
 if [[ "${1:-}" == "--build" ]]; then
   packages=(build-essential cmake pkg-config libsndfile1-dev help2man)
 fi

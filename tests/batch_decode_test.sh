@@ -88,6 +88,39 @@ for jobs in 1 2 4; do
   [[ $(grep -c $'\r' "$out.txt" || true) == 0 ]] || fail "-j $jobs: progress display without a terminal"
 done
 
+# `info` on the same set says what the batch decode did: per file the
+# records, the samples and the offset of the first damage; the files that
+# cannot be read are errors in both, the empty ones hold no records.
+s=0
+"$cli" decode "${inputs[@]}" -d agree -j 2 -v 2>agree.txt || s=$?
+[[ $s == 1 ]] || fail "-v batch: status $s"
+s=0
+"$cli" info --json "${inputs[@]}" >agree.json 2>/dev/null || s=$?
+[[ $s == 1 ]] || fail "info on the set: status $s, expected 1 (unreadable files)"
+python3 - "${inputs[@]}" <<'PY' || fail "info and the batch decode disagree"
+import json, re, sys
+log = open("agree.txt").read()
+items = json.load(open("agree.json"))
+assert [i["file"] for i in items] == sys.argv[1:], items
+for info in items:
+    name = re.escape(info["file"])
+    done = re.search(r"^velkorix: '%s': (\d+) records \(([^)]*)\), (\d+) samples written" % name, log, re.M)
+    damage = re.search(r"^velkorix: (?:warning: '%s': stream ends|'%s' holds no complete record:) at byte offset (\d+)"
+                       % (name, name), log, re.M)
+    if done:
+        assert info["records"] == int(done.group(1)) and info["samples"] == int(done.group(3)), (info, done.group(0))
+        formats = dict((f.split(": ")[0][7:], int(f.split(": ")[1])) for f in done.group(2).split(", "))
+        assert info["formats"] == formats, (info, formats)
+    elif "error" in info:  # unreadable: decode said so too
+        assert re.search(r"^velkorix: %s$" % re.escape(info["error"]), log, re.M), info
+    else:  # nothing decoded: no complete record
+        assert info["records"] == 0 and info["samples"] == 0, info
+    if damage:
+        assert info["damage"] and info["damage"]["offset"] == int(damage.group(1)), (info, damage.group(0))
+    elif "error" not in info and info["records"] > 0:
+        assert info["damage"] is None, info
+PY
+
 # The worst status wins: success, then a warning, then a failure.
 [[ $(status "$cli" decode set/speech0.vks set/speech1.vks -d st0) == 0 ]] || fail "all good: not 0"
 [[ $(status "$cli" decode set/speech0.vks set/cut.vks -d st3) == 3 ]] || fail "good and damaged: not 3"
