@@ -184,6 +184,10 @@ grep -q $'\r''velkorix: [0-9]*/30 files, [0-9]* records, [0-9]* records/s, [0-9]
 grep -q "files: .* decoded" tty.txt || fail "no summary on a terminal"
 script -qec "'$cli' decode long/*.vks -d ttyq -j 1 -q" /dev/null >ttyq.txt 2>&1 || true
 ! grep -q "records/s\|files: " ttyq.txt || fail "-q on a terminal: $(cat ttyq.txt)"
+# The same run into a file: the summary, no progress line.
+"$cli" decode long/*.vks -d piped -j 1 2>piped.txt
+grep -q "files: .* decoded" piped.txt || fail "no summary on a pipe"
+! grep -q $'records/s\|\r' piped.txt || fail "progress display without a terminal: $(od -c piped.txt | head)"
 
 # Interrupted: the worker reads a pipe that delivers records, then waits;
 # SIGINT ends the run with 130, finished outputs stay, the unfinished one
