@@ -69,14 +69,14 @@ HRESULT STDMETHODCALLTYPE MediaSample::GetPointer(BYTE **buffer) {
 
 HRESULT STDMETHODCALLTYPE MediaSample::GetTime(REFERENCE_TIME *start, REFERENCE_TIME *end) {
     if (!start || !end) return E_POINTER;
-    if (!timeValid_) return 0x80040249;  // VFW_E_SAMPLE_TIME_NOT_SET
+    if (!timeValid_) return VFW_E_SAMPLE_TIME_NOT_SET;
     *start = start_;
     if (stopValid_) {
         *end = end_;
         return S_OK;
     }
     *end = start_ + 1;
-    return 0x00040270;  // VFW_S_NO_STOP_TIME
+    return VFW_S_NO_STOP_TIME;
 }
 
 HRESULT STDMETHODCALLTYPE MediaSample::SetTime(REFERENCE_TIME *start, REFERENCE_TIME *end) {
@@ -132,7 +132,7 @@ HRESULT STDMETHODCALLTYPE MediaSample::SetDiscontinuity(BOOL value) {
 
 HRESULT STDMETHODCALLTYPE MediaSample::GetMediaTime(LONGLONG *start, LONGLONG *end) {
     if (!start || !end) return E_POINTER;
-    if (!mediaTimeValid_) return 0x80040251;  // VFW_E_MEDIA_TIME_NOT_SET
+    if (!mediaTimeValid_) return VFW_E_MEDIA_TIME_NOT_SET;
     *start = mediaStart_;
     *end = mediaEnd_;
     return S_OK;

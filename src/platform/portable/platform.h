@@ -46,6 +46,10 @@ typedef LONGLONG REFERENCE_TIME;
 #define VFW_E_NOT_COMMITTED ((HRESULT)0x80040211u)
 #define VFW_E_BUFFERS_OUTSTANDING ((HRESULT)0x80040210u)
 #define VFW_E_WRONG_STATE ((HRESULT)0x80040227u)
+#define VFW_E_INVALIDMEDIATYPE ((HRESULT)0x80040200u)
+#define VFW_E_SAMPLE_TIME_NOT_SET ((HRESULT)0x80040249u)
+#define VFW_E_MEDIA_TIME_NOT_SET ((HRESULT)0x80040251u)
+#define VFW_S_NO_STOP_TIME ((HRESULT)0x00040270)
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 
@@ -166,6 +170,11 @@ protected:
 
 // Stream identifier of ordinary media samples.
 #define AM_STREAM_MEDIA 0
+
+// Flags of IMemAllocator::GetBuffer: the sample before was not delivered; the
+// sample to come is no sync point.
+#define AM_GBF_PREVFRAMESKIPPED 1
+#define AM_GBF_NOTASYNCPOINT 2
 
 // Module-level services: registry, COM run-time, filter mapper and friends.
 #include "win_api.h"

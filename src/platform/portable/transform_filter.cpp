@@ -111,7 +111,10 @@ HRESULT TransformFilterBase::Stop() {
 
 HRESULT TransformFilterBase::Pause() {
     std::lock_guard<std::recursive_mutex> lock(filterLock_);
-    if (state_ == FilterState::Stopped && allocator_) allocator_->Commit();
+    if (state_ == FilterState::Stopped) {
+        if (allocator_) allocator_->Commit();
+        samplePath_.Restart();
+    }
     state_ = FilterState::Paused;
     return S_OK;
 }
@@ -123,63 +126,26 @@ HRESULT TransformFilterBase::Run() {
     return S_OK;
 }
 
-HRESULT TransformFilterBase::InitializeOutputSample(IMediaSample *input, IMediaSample **output) {
-    IMediaSample *out = nullptr;
-    const HRESULT hr = allocator_->GetBuffer(&out, nullptr, nullptr, 0);
-    if (FAILED(hr)) return hr;
-    REFERENCE_TIME start = 0, stop = 0;
-    const HRESULT timeResult = input->GetTime(&start, &stop);
-    if (timeResult == S_OK)
-        out->SetTime(&start, &stop);
-    else if (SUCCEEDED(timeResult))
-        out->SetTime(&start, nullptr);
-    out->SetSyncPoint(input->IsSyncPoint() == S_OK);
-    out->SetDiscontinuity(input->IsDiscontinuity() == S_OK);
-    out->SetPreroll(input->IsPreroll() == S_OK);
-    LONGLONG mediaStart = 0, mediaStop = 0;
-    if (input->GetMediaTime(&mediaStart, &mediaStop) == S_OK) out->SetMediaTime(&mediaStart, &mediaStop);
-    *output = out;
-    return S_OK;
+HRESULT TransformFilterBase::GetDeliveryBuffer(IMediaSample **sample, REFERENCE_TIME *start, REFERENCE_TIME *stop,
+                                               DWORD flags) {
+    if (!allocator_) return VFW_E_NO_ALLOCATOR;
+    return allocator_->GetBuffer(sample, start, stop, flags);
+}
+
+void TransformFilterBase::ReadProperties(IMediaSample *sample, SampleProperties *properties) {
+    ReadSampleProperties(sample, properties);
+    // Only this platform's own samples carry a stream id. (The type test is a
+    // comparison of type records where a dynamic_cast walks the hierarchy.)
+    if (typeid(*sample) == typeid(MediaSample)) properties->streamId = static_cast<MediaSample *>(sample)->StreamId();
 }
 
 HRESULT TransformFilterBase::Receive(IMediaSample *sample) {
     if (!sample) return E_POINTER;
     std::lock_guard<std::mutex> lock(receiveLock_);
     if (!inputConnected_) return VFW_E_NOT_CONNECTED;
-    if (state_ == FilterState::Stopped) return VFW_E_WRONG_STATE;
     if (flushing_) return S_FALSE;
-    if (!downstream_) return VFW_E_NOT_CONNECTED;
-
-    // A type change announced on the sample itself is checked and adopted
-    // before the sample is processed.
-    AM_MEDIA_TYPE *announced = nullptr;
-    if (sample->GetMediaType(&announced) == S_OK && announced) {
-        const HRESULT hr = CheckInputType(announced);
-        if (hr != S_OK) {
-            DeleteMediaType(announced);
-            return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
-        }
-        SetInputConnectionType(announced);
-        DeleteMediaType(announced);
-    }
-
-    // Samples of another stream than the media stream pass through untouched.
-    // (Only this platform's own samples carry a stream id; the type test is
-    // a comparison of type records where a dynamic_cast walks the hierarchy.)
-    if (typeid(*sample) == typeid(MediaSample) && static_cast<MediaSample *>(sample)->StreamId() != AM_STREAM_MEDIA)
-        return downstream_->Receive(sample);
-
-    IMediaSample *output = nullptr;
-    HRESULT hr = InitializeOutputSample(sample, &output);
-    if (FAILED(hr)) return hr;
-    hr = Transform(sample, output);
-    if (hr == S_OK) {
-        hr = downstream_->Receive(output);
-    } else if (hr == S_FALSE) {
-        hr = S_OK;  // the filter chose not to deliver this sample
-    }
-    output->Release();
-    return hr;
+    if (state_ == FilterState::Stopped) return VFW_E_WRONG_STATE;
+    return samplePath_.Receive(sample, *this);
 }
 
 HRESULT TransformFilterBase::EndOfStream() {
@@ -194,6 +160,8 @@ HRESULT TransformFilterBase::BeginFlush() {
 
 HRESULT TransformFilterBase::EndFlush() {
     std::lock_guard<std::mutex> lock(receiveLock_);
+    // A sample that was under way when the flush began has finished.
+    samplePath_.Restart();
     flushing_ = false;
     return downstream_ ? downstream_->EndFlush() : VFW_E_NOT_CONNECTED;
 }

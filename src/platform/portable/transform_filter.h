@@ -1,14 +1,16 @@
 // The transform-filter base of the portable stand-in: one input pin
 // ("XForm In") and one output pin ("XForm Out"), connection by media type,
 // allocator negotiation through DecideBufferSize, and the per-sample path
-// (prepare an output sample, Transform, deliver). Derived filters override the
-// hooks exactly as on the platform.
+// that the Windows base runs too (platform/sample_path.h: prepare an output
+// sample, Transform, deliver or skip). Derived filters override the hooks
+// exactly as on the platform.
 #pragma once
 
 #include <atomic>
 #include <mutex>
 
 #include "platform/com_base.h"
+#include "platform/sample_path.h"
 #include "media_sample.h"
 #include "platform.h"
 
@@ -27,23 +29,24 @@ public:
 
 enum class FilterState { Stopped, Paused, Running };
 
-class TransformFilterBase : public UnknownBase {
+class TransformFilterBase : public UnknownBase, private SamplePathHost {
 public:
     TransformFilterBase(const char *name, IUnknown *outer, REFCLSID clsid);
     ~TransformFilterBase() override;
 
-    // Hooks of the derived filter.
-    virtual HRESULT CheckInputType(const AM_MEDIA_TYPE *type) = 0;
+    // Hooks of the derived filter. CheckInputType and Transform serve the
+    // sample path as they are.
+    HRESULT CheckInputType(const AM_MEDIA_TYPE *type) override = 0;
     virtual HRESULT CheckTransform(const AM_MEDIA_TYPE *input, const AM_MEDIA_TYPE *output) = 0;
     virtual HRESULT DecideBufferSize(IMemAllocator *allocator, ALLOCATOR_PROPERTIES *request) = 0;
     // Fills an empty type (no format block) at `position`; the caller frees it.
     virtual HRESULT GetMediaType(int position, AM_MEDIA_TYPE *type) = 0;
-    virtual HRESULT Transform(IMediaSample *input, IMediaSample *output) = 0;
+    HRESULT Transform(IMediaSample *input, IMediaSample *output) override = 0;
 
     // What the derived filter reads of its pins.
     bool IsInputConnected() const { return inputConnected_; }
     const AM_MEDIA_TYPE *InputConnectionType() const { return &inputType_; }
-    HRESULT SetInputConnectionType(const AM_MEDIA_TYPE *type);
+    HRESULT SetInputConnectionType(const AM_MEDIA_TYPE *type) override;
     const CLSID &ClassId() const { return clsid_; }
     static const char *InputPinName() { return "XForm In"; }
     static const char *OutputPinName() { return "XForm Out"; }
@@ -56,7 +59,7 @@ public:
     HRESULT ConnectOutput(DownstreamPin *downstream, const AM_MEDIA_TYPE *proposed = nullptr);
     void DisconnectInput();
     void DisconnectOutput();
-    bool IsOutputConnected() const { return downstream_ != nullptr; }
+    bool IsOutputConnected() const override { return downstream_ != nullptr; }
     const AM_MEDIA_TYPE *OutputConnectionType() const { return &outputType_; }
     ALLOCATOR_PROPERTIES OutputAllocatorProperties() const { return allocatorProps_; }
 
@@ -73,13 +76,18 @@ public:
     HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate);
 
 private:
-    HRESULT InitializeOutputSample(IMediaSample *input, IMediaSample **output);
+    // The sample path's view of the base.
+    HRESULT GetDeliveryBuffer(IMediaSample **sample, REFERENCE_TIME *start, REFERENCE_TIME *stop,
+                              DWORD flags) override;
+    HRESULT Deliver(IMediaSample *sample) override { return downstream_->Receive(sample); }
+    void ReadProperties(IMediaSample *sample, SampleProperties *properties) override;
 
     CLSID clsid_;
     std::recursive_mutex filterLock_;
     std::mutex receiveLock_;
     std::atomic<FilterState> state_{FilterState::Stopped};
     std::atomic<bool> flushing_{false};
+    TransformSamplePath samplePath_;
 
     bool inputConnected_ = false;
     AM_MEDIA_TYPE inputType_{};

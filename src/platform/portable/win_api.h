@@ -165,6 +165,16 @@ struct REGFILTER2 {
     const REGFILTERPINS *rgPins;
 };
 
+// The filter mapper's classes and interfaces.
+// CLSID_FilterMapper2 {CDA42200-BD88-11D0-BD4E-00A0C911CE86}
+inline constexpr CLSID CLSID_FilterMapper2 = {0xCDA42200, 0xBD88, 0x11D0, {0xBD, 0x4E, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+// IID_IFilterMapper2 {B79BB0B0-33C1-11D1-ABE1-00A0C905F375}
+inline constexpr IID IID_IFilterMapper2 = {0xB79BB0B0, 0x33C1, 0x11D1, {0xAB, 0xE1, 0x00, 0xA0, 0xC9, 0x05, 0xF3, 0x75}};
+// CLSID_FilterMapper {E436EBB2-524F-11CE-9F53-0020AF0BA770}
+inline constexpr CLSID CLSID_FilterMapper = {0xE436EBB2, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+// IID_IFilterMapper {56A868A3-0AD4-11CE-B03A-0020AF0BA770}
+inline constexpr IID IID_IFilterMapper = {0x56A868A3, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+
 struct IFilterMapper2 : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CreateCategory(REFCLSID category, DWORD merit, LPCWSTR description) = 0;
     virtual HRESULT STDMETHODCALLTYPE UnregisterFilter(const CLSID *category, LPCOLESTR instance, REFCLSID filter) = 0;
