@@ -114,8 +114,16 @@ DecodeReport DecodeStreamFile(const std::string &input, const std::string &outpu
             return fail("interrupted");
         }
     }
-    if (status == stream::RecordReader::Status::ReadError)
+    if (status == stream::RecordReader::Status::ReadError) {
+        // A signal that stops the run breaks off a read waiting on a pipe
+        // (EINTR): that file was interrupted, it did not fail.
+        if (hooks.cancel && hooks.cancel->load(std::memory_order_relaxed)) {
+            report.interrupted = true;
+            writer.Discard();
+            return fail("interrupted");
+        }
         return fail("cannot read " + Quoted(input) + ": " + reader.End().Reason());  // the output is discarded
+    }
     const bool endedEarly = status == stream::RecordReader::Status::Damaged;
     if (report.records == 0) {
         // Nothing decodable: leave no output file behind.
