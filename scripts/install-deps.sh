@@ -10,9 +10,11 @@ all=false
 [[ "${1:-}" == "--all" ]] && all=true
 
 # help2man writes the tool's manual page from its help texts at build time;
-# the shell tests build streams with xxd and read JSON with python3.
+# the shell tests build streams with xxd and read JSON with python3; the
+# video tests make their streams with ffmpeg.
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsndfile1-dev libspandsp-dev libavcodec-dev libbcg729-dev espeak-ng sox help2man python3
+          libsndfile1-dev libspandsp-dev libavcodec-dev libavutil-dev ffmpeg libbcg729-dev espeak-ng sox
+          help2man python3
           libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
           gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-plugins-base-apps xxd)
 if [[ "${1:-}" == "--build" ]]; then
