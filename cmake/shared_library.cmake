@@ -23,7 +23,8 @@ target_link_options(velkorix_shared PRIVATE
   "LINKER:--version-script=${CMAKE_SOURCE_DIR}/cmake/velkorix.map"
   "LINKER:--no-undefined")
 find_package(Threads REQUIRED)
-target_link_libraries(velkorix_shared PRIVATE Threads::Threads)
+# dlopen: the codec slot loads the video module on demand.
+target_link_libraries(velkorix_shared PRIVATE Threads::Threads ${CMAKE_DL_LIBS})
 target_include_directories(velkorix_shared INTERFACE
   $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include>
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)

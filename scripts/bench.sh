@@ -2,11 +2,18 @@
 # Builds the optimised preset with the benchmark and runs it: this project's
 # codecs against spandsp, libavcodec and bcg729 on espeak-ng speech and noise.
 # Extra arguments go to velkorix_bench (e.g. --rounds 9, --only G.711).
+# With --batch first it measures the tool's batch decoding instead: files per
+# second with 1 and 2 worker threads (bench/batch.sh; --files N, --rounds N).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 [[ $jobs -gt 2 ]] && jobs=2
 cmake --preset bench >/dev/null
+if [[ ${1:-} == --batch ]]; then
+  shift
+  cmake --build --preset bench -j"$jobs" --target velkorix >/dev/null
+  exec bench/batch.sh build/bench/velkorix build/bench/batch "$@"
+fi
 cmake --build --preset bench -j"$jobs" --target velkorix_bench >/dev/null
 
 speech=build/bench/speech.raw

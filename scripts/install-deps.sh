@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing.
-#   scripts/install-deps.sh          build, CLI and native tests
+#   scripts/install-deps.sh          build, CLI, the GStreamer plugin and native tests
 #   scripts/install-deps.sh --build  only building the library and the tool (scripts/run-sample.sh)
 #   scripts/install-deps.sh --all    also the Windows cross toolchains, wine and Xvfb,
 #                                    and a way to run 32-bit programs (see below)
@@ -9,10 +9,16 @@ set -euo pipefail
 all=false
 [[ "${1:-}" == "--all" ]] && all=true
 
+# help2man writes the tool's manual page from its help texts at build time;
+# the shell tests build streams with xxd and read JSON with python3; the
+# video tests make their streams with ffmpeg.
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsndfile1-dev libspandsp-dev libavcodec-dev libbcg729-dev espeak-ng sox)
+          libsndfile1-dev libspandsp-dev libavcodec-dev libavutil-dev ffmpeg libbcg729-dev espeak-ng sox
+          help2man python3
+          libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
+          gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-plugins-base-apps xxd)
 if [[ "${1:-}" == "--build" ]]; then
-  packages=(build-essential cmake pkg-config libsndfile1-dev)
+  packages=(build-essential cmake pkg-config libsndfile1-dev help2man)
 fi
 if $all; then
   packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64

@@ -75,5 +75,15 @@ for codec, vtype in codec_type.items():
 # G.729: a few frames of deterministic bits, and the all-zero and all-one frames.
 write('g729', 'frames', rnd(400))
 write('g729', 'edges', bytes([40]) + bytes(40) + bytes([0xFF]) * 40)
+# The GStreamer plugin's splitting and type finding: whole streams, a cut
+# one, output lengths that end inside a sample, changes of codec.
+odd = [sample[0], sample[1], record(0, rnd(1)), record(3, rnd(40)), sample[2], record(0, rnd(121)),
+       record(6, rnd(164)), record(4, rnd(3)), record(1, rnd(80)), record(0, rnd(7)), sample[3]]
+write('gst_stream', 'sample', b''.join(sample[:6]))
+write('gst_stream', 'mixed', b''.join(mixed))
+write('gst_stream', 'odd', b''.join(odd))
+write('gst_stream', 'cut', b''.join(sample[:3]) + sample[3][:20])
+# One record more than the type finder looks at, ending with the input.
+write('gst_stream', 'bound', b''.join(sample[:33]))
 PY
 echo "corpora in fuzz/corpus/: $(ls fuzz/corpus | tr '\n' ' ')"

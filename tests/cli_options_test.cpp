@@ -130,6 +130,7 @@ TEST(CliOptions, HelpWhereverItComesAndFromTheTable) {
               "  -q, --quiet     say nothing\n"
               "  --json          write JSON\n"
               "  -h, --help      show this help\n"
+              "  --version       show the version\n"
               "\n"
               "The end.\n");
     // Every name the parser accepts is in the help.
@@ -141,6 +142,22 @@ TEST(CliOptions, HelpWhereverItComesAndFromTheTable) {
             }
         }
     }
+}
+
+TEST(CliOptions, VersionWhereverItComes) {
+    const std::string version = velkorix::cli::Version();
+    EXPECT_EQ(version, std::string("velkorix ") + VELKORIX_VERSION);
+    EXPECT_EQ(version.rfind("velkorix 1.", 0), 0u) << version;
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"--version"}, {"a", "-j", "2", "--version", "--bogus"}, {"-d", "x", "--version", "-j", "0"}}) {
+        const Outcome o = Parse(Syntax(), args);
+        EXPECT_EQ(o.status, velkorix::cli::kExitOk);
+        EXPECT_EQ(o.err, "");
+        EXPECT_EQ(o.out, version + "\n");
+    }
+    // "-d --version": --version is -d's value; "-version" is no option.
+    EXPECT_EQ(Parse(Syntax(), {"-d", "--version"}).status, -1);
+    EXPECT_EQ(Parse(Syntax(), {"-version"}).status, velkorix::cli::kExitUsage);
 }
 
 TEST(CliOptions, SubcommandsAndTheirHelp) {
@@ -164,6 +181,8 @@ TEST(CliOptions, SubcommandsAndTheirHelp) {
         EXPECT_EQ(run({word}, &out, &err), velkorix::cli::kExitOk);
         EXPECT_EQ(out, "HELP\n");
     }
+    EXPECT_EQ(run({"--version"}, &out, &err), velkorix::cli::kExitOk);
+    EXPECT_EQ(out, velkorix::cli::Version() + "\n");
     EXPECT_EQ(run({"two"}, &out, &err), velkorix::cli::kExitUsage);
     EXPECT_EQ(err, "velkorix: unknown grp command 'two' (see 'velkorix grp --help')\n");
 }

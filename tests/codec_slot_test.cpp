@@ -165,7 +165,7 @@ TEST(CodecSlot, StagedVideoTypes) {
         EXPECT_EQ(CodecSlotDecode(slot.get()), 0);
         EXPECT_EQ(slot->staging[0], 0);  // refused before anything is copied
         slot->inputLength = 64;
-        // This build has no video decoder: its frame decode answers 0 after staging.
+        // Bytes that hold no picture: staged, decoded, no picture (0).
         EXPECT_EQ(CodecSlotDecode(slot.get()), 0);
         EXPECT_EQ(slot->staging[0], type == 16 ? 5 : 1);
         EXPECT_EQ(CodecSlotDestroy(slot.get()), 1);

@@ -1,7 +1,8 @@
 // Codec types 0, 1, 2 and 16: the video decoders, through the seam in front
-// of them (video_seam.h). Types 0, 1 and 16 get their input copied into the
-// slot's staging buffer; type 2 carries its frame size in the input's first
-// two bytes, and the slot keeps a frame buffer of that size in `output`.
+// of them (video_seam.h; on Linux types 0, 1 and 16 are the video module's).
+// Types 0, 1 and 16 get their input copied into the slot's staging buffer;
+// type 2 carries its frame size in the input's first two bytes, and the slot
+// keeps a frame buffer of that size in `output`.
 #include <cstring>
 
 #include "codec_slot/bindings.h"
@@ -25,12 +26,15 @@ template <Kind kind>
 int32_t VideoDecodeStaged(const CodecRow &row, CodecSlot &slot) {
     if (slot.inputLength > CODEC_SLOT_STAGING_SIZE) return 0;
     if (slot.inputLength < 0 || (slot.inputLength > 0 && !slot.input)) return 0;
-    // The prefix (type 16: 4 bytes) is not the decoder's; it is still given
-    // the whole length.
+    // The prefix (type 16: 4 bytes) is not the decoder's, and the decoder is
+    // given exactly the bytes staged: were it told the whole length, it would
+    // read as many stale staging bytes past the unit as the prefix is long.
+    // Nothing staged (no input, or type 16 input of its prefix alone) drains
+    // the pictures the decoder holds back.
     const int32_t skip = row.prefixBytes;
     const int32_t staged = slot.inputLength > skip ? slot.inputLength - skip : 0;
     if (staged > 0) std::memcpy(slot.staging, slot.input + skip, static_cast<std::size_t>(staged));
-    return video::DecodeFrame(kind, slot.instance, slot.staging, slot.inputLength);
+    return video::DecodeFrame(kind, slot.instance, slot.staging, staged);
 }
 
 template <Kind kind>

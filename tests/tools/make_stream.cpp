@@ -12,6 +12,10 @@
 // "itu": the frames of an ITU serial bitstream (the G.729 Annex A test
 // vectors of tests/data/g729a) as format-3 records, the last one filled up
 // with zero frames.
+// "odd": G.726 records taken from SOURCE with records whose output ends
+// inside a sample (format 0 with 1, 4, 7 or 121 payload bytes: 5, 21, 37 and
+// 645 output bytes), so that later samples straddle records, and changes of
+// codec before and after such records.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -158,10 +162,11 @@ int MakeFromItuVector(const char *vectorPath, const char *outPath) {
 int main(int argc, char **argv) {
     if (argc == 4 && std::strcmp(argv[1], "g729") == 0) return MakeG729(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "itu") == 0) return MakeFromItuVector(argv[2], argv[3]);
-    if (argc != 4 || std::strcmp(argv[1], "mixed") != 0) {
+    const bool odd = argc == 4 && std::strcmp(argv[1], "odd") == 0;
+    if (argc != 4 || (std::strcmp(argv[1], "mixed") != 0 && !odd)) {
         std::fprintf(stderr,
                      "usage: make_stream mixed SOURCE.vks OUT.vks | make_stream g729 SPEECH.wav OUT.vks |\n"
-                     "       make_stream itu VECTOR.bit OUT.vks\n");
+                     "       make_stream itu VECTOR.bit OUT.vks | make_stream odd SOURCE.vks OUT.vks\n");
         return 2;
     }
     std::vector<Record> speech;
@@ -174,6 +179,31 @@ int main(int argc, char **argv) {
     auto g726 = [&](int count) {
         for (int i = 0; i < count; ++i) out.push_back(speech[next++ % speech.size()]);
     };
+    if (odd) {
+        g726(8);
+        out.push_back(Make(0, 1));      // 5 bytes: every later sample straddles records
+        g726(6);
+        out.push_back(Make(3, 40));     // a fresh decoder, but its output starts at an odd byte
+        g726(5);                        // G.726 again: fresh, still odd
+        out.push_back(Make(0, 121));    // 645 bytes: even again
+        g726(4);
+        out.push_back(Make(6, 164));    // IMA ADPCM: fresh and on a whole sample
+        out.push_back(Make(6, 164));
+        g726(7);                        // G.726: fresh and on a whole sample
+        out.push_back(Make(0, 4));      // 21 bytes
+        out.push_back(Make(4, 3));      // invalid: 16 bytes
+        g726(5);
+        out.push_back(Make(1, 80));     // G.711 A-law, fresh at an odd byte
+        out.push_back(Make(0, 7));      // 37 bytes: even again
+        g726(9);
+        out.push_back(Make(2, 160));    // G.711 mu-law, fresh and on a whole sample
+        g726(10);
+        if (!WriteRecords(argv[3], out)) {
+            std::fprintf(stderr, "make_stream: cannot write %s\n", argv[3]);
+            return 1;
+        }
+        return 0;
+    }
     g726(6);
     out.push_back(Make(3, 40));         // G.729: four frames
     out.push_back(Make(3, 40));

@@ -20,17 +20,30 @@ CommandRegistration::CommandRegistration(const Command &command) { Table().push_
 
 const std::vector<Command> &Commands() { return Table(); }
 
+#ifndef VELKORIX_VERSION
+#error "the build defines VELKORIX_VERSION (the project version)"
+#endif
+
+std::string Version() { return "velkorix " VELKORIX_VERSION; }
+
 void Error(const std::string &message) { std::fprintf(stderr, "velkorix: %s\n", message.c_str()); }
 
 InputFile OpenInput(const std::string &path) {
+    std::string error;
+    InputFile file = OpenInput(path, &error);
+    if (!file) Error(error);
+    return file;
+}
+
+InputFile OpenInput(const std::string &path, std::string *error) {
     if (path == "-") return InputFile(stdin);
     struct stat info;
     if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        Error("cannot read '" + path + "': it is a directory");
+        *error = "cannot read '" + path + "': it is a directory";
         return nullptr;
     }
     std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file) Error("cannot read '" + path + "': " + std::strerror(errno));
+    if (!file) *error = "cannot read '" + path + "': " + std::strerror(errno);
     return InputFile(file);
 }
 

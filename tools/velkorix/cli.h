@@ -27,6 +27,9 @@ struct CommandRegistration {
 };
 const std::vector<Command> &Commands();
 
+// "velkorix <version>": the project's version as the build gives it.
+std::string Version();
+
 // Prints "velkorix: <message>" to standard error.
 void Error(const std::string &message);
 
@@ -41,6 +44,8 @@ using InputFile = std::unique_ptr<std::FILE, InputCloser>;
 // Opens `path` ("-" for standard input). On failure prints why (a directory,
 // a missing or unreadable file) and returns null.
 InputFile OpenInput(const std::string &path);
+// The same, saying why in `error` instead of printing it.
+InputFile OpenInput(const std::string &path, std::string *error);
 
 // Parses a whole decimal integer within [min, max].
 bool ParseInt(const std::string &text, long long min, long long max, long long *value);

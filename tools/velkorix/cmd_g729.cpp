@@ -133,7 +133,7 @@ class PcmOutput {
 public:
     bool Open(const std::string &path, bool wav, std::string *error) {
         wav_ = wav;
-        return wav ? wavWriter_.Open(path, kSampleRate, 1, error) : raw_.Open(path, error);
+        return wav ? wavWriter_.Open(path, WavType(), kSampleRate, 1, error) : raw_.Open(path, error);
     }
     bool Write(const int16_t *samples, std::size_t count) {
         uint8_t bytes[2 * kG729FrameSamples];
@@ -148,7 +148,7 @@ public:
 
 private:
     bool wav_ = false;
-    WavWriter wavWriter_;
+    AudioWriter wavWriter_;
     OutputFile raw_;
 };
 

@@ -29,6 +29,7 @@ std::string GroupHelp() {
         {"transcode", "converts variant frames into their plain counterparts"},
         {"--list", "names and numbers of every codec and transcoding selector"},
         {"-h, --help", "show this help"},
+        {"--version", "show the version"},
     });
     text +=
         "\n"

@@ -47,8 +47,8 @@ int RunDecode(const std::vector<std::string> &args) {
     VoiceFrameReader::Status status{};
     if (!ReadFirstFrame(reader, input, frame, &size, &status)) return kExitFailure;
 
-    WavWriter wav;
-    if (!wav.Open(output, 8000, 1, &error)) {
+    AudioWriter wav;
+    if (!wav.Open(output, WavType(), 8000, 1, &error)) {
         Error(error);
         return kExitFailure;
     }

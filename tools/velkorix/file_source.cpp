@@ -31,7 +31,10 @@ std::size_t FileSource::Read(uint8_t *into, std::size_t size) {
 }
 
 uint64_t FileSource::Skip(uint64_t count) {
-    if (!regular_) return ByteSource::Skip(count);
+    // A short payload lies on pages that are read anyway, most likely in the
+    // stream's buffer already: reading past it costs a copy, where a seek
+    // costs a system call (the C library asks the kernel on every seek).
+    if (!regular_ || count <= kReadThrough) return ByteSource::Skip(count);
     const uint64_t n = std::min(count, size_ > position_ ? size_ - position_ : 0);
     if (n > 0 && fseeko(file_, static_cast<off_t>(n), SEEK_CUR) != 0) {
         Fail(errno);

@@ -1,6 +1,7 @@
 // A byte source over a stdio stream, for the stream readers: a file, standard
-// input or a pipe. A regular file is passed over by seeking, so a structure
-// scan does not read payloads; anything else is read and dropped.
+// input or a pipe. In a regular file payloads longer than kReadThrough are
+// passed over by seeking, so a structure scan does not read them; shorter
+// ones, and anything in a pipe, are read and dropped.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,9 @@ class FileSource final : public stream::ByteSource {
 public:
     // `file` stays open and owned by the caller.
     explicit FileSource(std::FILE *file);
+
+    // Skips up to this many bytes by reading them.
+    static constexpr uint64_t kReadThrough = 16 * 1024;
 
     std::size_t Read(uint8_t *into, std::size_t size) override;
     uint64_t Skip(uint64_t count) override;

@@ -9,7 +9,8 @@ namespace {
 
 void PrintUsage(FILE *out) {
     std::fprintf(out,
-                 "usage: velkorix COMMAND [ARGS...]\n"
+                 "Usage: velkorix COMMAND [ARGS...]\n"
+                 "  or:  velkorix --help | --version\n"
                  "\n"
                  "Decodes captured audio streams of the Velkorix decoder filter and works with\n"
                  "voice codec frames.\n"
@@ -19,7 +20,12 @@ void PrintUsage(FILE *out) {
         std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
     std::fprintf(out,
                  "\n"
+                 "options:\n"
+                 "  -h, --help  show this help\n"
+                 "  --version   show the version\n"
+                 "\n"
                  "Run 'velkorix COMMAND --help' for a command's options.\n"
+                 "\n"
                  "Exit status: 0 success; 1 failure (nothing written); 2 usage error;\n"
                  "3 output written with a warning.\n");
 }
@@ -37,6 +43,10 @@ int main(int argc, char **argv) {
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         PrintUsage(stdout);
+        return kExitOk;
+    }
+    if (name == "--version") {
+        std::printf("%s\n", Version().c_str());
         return kExitOk;
     }
     for (const auto &command : Commands()) {

@@ -10,6 +10,7 @@ namespace velkorix::cli {
 namespace {
 
 const Argument kHelpFlag = FlagOption("-h", "--help", "show this help");
+const Argument kVersionFlag = FlagOption(nullptr, "--version", "show the version");
 
 // Labels up to this long share the help column; longer ones stand alone.
 constexpr std::size_t kMaxLabel = 20;
@@ -126,6 +127,10 @@ std::optional<int> ParseArgs(const CommandSyntax &syntax, const std::vector<std:
             std::fputs(HelpText(syntax).c_str(), stdout);
             return kExitOk;
         }
+        if (word == kVersionFlag.longName) {
+            std::printf("%s\n", Version().c_str());
+            return kExitOk;
+        }
         const auto option = std::find_if(syntax.args.begin(), syntax.args.end(), [&](const Argument &arg) {
             return arg.kind != Argument::Kind::Positional &&
                    ((arg.shortName && word == arg.shortName) || (arg.longName && word == arg.longName));
@@ -196,6 +201,7 @@ std::string HelpText(const CommandSyntax &syntax) {
     std::vector<std::pair<std::string, std::string>> entries;
     for (const Argument &arg : syntax.args) entries.emplace_back(arg.Label(), arg.help);
     entries.emplace_back(kHelpFlag.Label(), kHelpFlag.help);
+    entries.emplace_back(kVersionFlag.Label(), kVersionFlag.help);
     text += '\n';
     text += FormatEntries(entries);
     if (!syntax.epilogue.empty()) text += "\n" + syntax.epilogue + "\n";
@@ -211,6 +217,10 @@ int RunSubcommand(const char *group, const std::string &help, const std::vector<
     const std::string &name = args[0];
     if (name == "--help" || name == "-h" || name == "help") {
         std::fputs(help.c_str(), stdout);
+        return kExitOk;
+    }
+    if (name == kVersionFlag.longName) {
+        std::printf("%s\n", Version().c_str());
         return kExitOk;
     }
     for (const Subcommand &command : commands)

@@ -8,7 +8,8 @@
 // option's value is the next word, whatever it looks like; "-" is a
 // positional argument (standard input or output), any other word starting
 // with "-" must be an option of the table; "-h" or "--help" prints the help
-// and ends the command with status 0 when the parser reaches it. Anything
+// and ends the command with status 0 when the parser reaches it,
+// and "--version" prints "velkorix <version>" the same way. Anything
 // else that does not fit is a usage error: a message on standard error and
 // exit status 2.
 #pragma once
@@ -93,7 +94,7 @@ private:
 std::optional<int> ParseArgs(const CommandSyntax &syntax, const std::vector<std::string> &args, ParsedArgs *out);
 
 // The command's help: usage lines, what it does, every argument with its
-// help (-h, --help included), the epilogue.
+// help (-h, --help and --version included), the epilogue.
 std::string HelpText(const CommandSyntax &syntax);
 
 // Two columns of "  LABEL  help" lines: the help starts in one column for all
@@ -103,7 +104,8 @@ std::string FormatEntries(const std::vector<std::pair<std::string, std::string>>
 
 // A command made of subcommands ("velkorix voice encode"): runs the one
 // `args` names, with the words after it. "-h", "--help" and "help" print
-// `help`; no words print it to standard error as a usage error.
+// `help`, "--version" the version; no words print the help to standard
+// error as a usage error.
 struct Subcommand {
     const char *name;
     int (*run)(const std::vector<std::string> &args);

@@ -8,8 +8,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <sndfile.h>
+
+#include "output_type.h"
 
 namespace velkorix::cli {
 
@@ -40,27 +43,42 @@ private:
     bool committed_ = false;
 };
 
-// 16-bit PCM WAV output. Files go through libsndfile; standard output and
-// other direct targets get a streamed header whose size fields say "unknown"
-// (0xFFFFFFFF), since libsndfile cannot write WAV to a pipe.
-class WavWriter {
+// Decoded 16-bit PCM written as an audio file of one of the output types.
+// Files go through libsndfile, except raw PCM, which is the samples as they
+// are. WAV to standard output and other direct targets gets a streamed header
+// whose size fields say "unknown" (0xFFFFFFFF), since libsndfile cannot write
+// WAV to a pipe; AU and Ogg go through libsndfile there too (it streams
+// them). FLAC, AIFF and CAF need to seek back when they finish, so a direct
+// target that cannot seek (a pipe, a terminal) is refused for them.
+class AudioWriter {
 public:
-    ~WavWriter();
-    bool Open(const std::string &path, int rate, int channels, std::string *error);
+    ~AudioWriter();
+    // Opens `path` ("-" for standard output). On failure `error` says why and
+    // `*usage` (when given) is set when the fault lies in the request rather
+    // than the system: a type that cannot go to that target, or a rate or
+    // channel count the type cannot hold. Nothing has been written then.
+    bool Open(const std::string &path, const OutputType &type, int rate, int channels, std::string *error,
+              bool *usage = nullptr);
     // Appends raw little-endian 16-bit sample bytes; whole frames are written
     // and a partial frame is held until its remaining bytes arrive.
     bool WriteBytes(const uint8_t *data, std::size_t size);
+    // Completes the file and moves it into place.
     bool Finish(std::string *error);
+    // Drops the output: a temporary file is removed.
+    void Discard();
     uint64_t FramesWritten() const { return frames_; }
     // Bytes that did not complete a frame at the end.
     std::size_t PendingBytes() const { return pendingSize_; }
 
 private:
     bool WriteFrames(const uint8_t *data, std::size_t frames);
+    std::string WriteError() const;
 
     OutputFile file_;
+    const OutputType *type_ = nullptr;
     SNDFILE *sndfile_ = nullptr;
     int channels_ = 1;
+    std::vector<short> samples_;
     uint8_t pending_[64] = {};
     std::size_t pendingSize_ = 0;
     uint64_t frames_ = 0;
