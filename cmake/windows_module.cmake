@@ -1,6 +1,7 @@
-# The Windows module Velkorix.ax: the filter host over real DirectShow/COM,
+# The Windows modules: Velkorix.ax (the filter host over real DirectShow/COM,
 # the codec layers, a module-definition file naming the exports and the
-# version resource; plus the test programs that run under wine.
+# version resource) and VelkorixSource.ax (the stream source filter); plus
+# the test programs that run under wine.
 
 enable_language(RC)
 add_compile_definitions(NOMINMAX)
@@ -39,6 +40,26 @@ target_link_libraries(Velkorix PRIVATE
 # names them undecorated and the linker matches them up.
 target_link_options(Velkorix PRIVATE ${VELKORIX_STATIC_LINK} -Wl,--enable-stdcall-fixup $<$<CONFIG:Release>:-s>)
 
+# The stream source module VelkorixSource.ax: the source filter for framed
+# stream files and its registration (class, the .vks file type, the filter
+# mapper). It carries no codec: the Velkorix Decoder decodes what it delivers.
+set(VELKORIX_SOURCE_EXPORTS DllGetClassObject DllCanUnloadNow DllRegisterServer DllUnregisterServer)
+set(VELKORIX_SOURCE_DEF_TEXT "LIBRARY \"VelkorixSource.ax\"\nEXPORTS\n")
+foreach(name ${VELKORIX_SOURCE_EXPORTS})
+  string(APPEND VELKORIX_SOURCE_DEF_TEXT "    ${name}\n")
+endforeach()
+file(WRITE ${CMAKE_BINARY_DIR}/VelkorixSource.def.tmp "${VELKORIX_SOURCE_DEF_TEXT}")
+configure_file(${CMAKE_BINARY_DIR}/VelkorixSource.def.tmp ${CMAKE_BINARY_DIR}/VelkorixSource.def COPYONLY)
+
+add_library(VelkorixSource SHARED
+  ${CMAKE_SOURCE_DIR}/src/source_filter/velkorix_source.rc
+  ${CMAKE_BINARY_DIR}/VelkorixSource.def)
+set_target_properties(VelkorixSource PROPERTIES PREFIX "" SUFFIX ".ax" OUTPUT_NAME "VelkorixSource")
+target_link_libraries(VelkorixSource PRIVATE
+  -Wl,--whole-archive velkorix_source_filter -Wl,--no-whole-archive
+  velkorix_source velkorix_filter velkorix_platform velkorix_stream velkorix_common ${VELKORIX_WINDOWS_LIBS})
+target_link_options(VelkorixSource PRIVATE ${VELKORIX_STATIC_LINK} -Wl,--enable-stdcall-fixup $<$<CONFIG:Release>:-s>)
+
 # The checks that run under wine: one program, wine_checks.exe, whose commands
 # are the tests/win/*_test.cpp units (see tests/win/harness.h), so that one
 # wine process can run several checks.
@@ -49,4 +70,4 @@ target_include_directories(wine_checks PRIVATE
   ${CMAKE_SOURCE_DIR}/src/platform/win32)
 target_link_libraries(wine_checks PRIVATE ${VELKORIX_WINDOWS_LIBS} version)
 target_link_options(wine_checks PRIVATE ${VELKORIX_STATIC_LINK})
-add_dependencies(wine_checks Velkorix)
+add_dependencies(wine_checks Velkorix VelkorixSource)

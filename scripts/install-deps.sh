@@ -22,7 +22,7 @@ if [[ "${1:-}" == "--build" ]]; then
 fi
 if $all; then
   packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64
-             wine wine64 wine32:i386 xvfb xauth clang libclang-rt-14-dev)
+             wine wine64 wine32:i386 xvfb xauth clang libclang-rt-14-dev nsis)
   # The x86-64-v3 build of the tool is checked against the plain build; on a
   # CPU without AVX2 and FMA it runs under qemu's x86-64 emulator.
   for flag in avx avx2 bmi1 bmi2 f16c fma abm movbe xsave; do

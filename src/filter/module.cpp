@@ -1,7 +1,5 @@
-// Module entry point, class table, class factory and the unload rule.
+// The decoder module: its class table and entry points.
 #include "filter/module.h"
-
-#include <new>
 
 #include "filter/audio_decoder_filter.h"
 #include "filter/guids.h"
@@ -30,69 +28,12 @@ const ServerClassEntry ServerClassTable[ServerClassCount] = {
     {L"Video Contrast Property Page", kClsidLevelPropertyPage, &LevelPropertyPage::Create, nullptr, nullptr},
 };
 
-volatile LONG serverLockCount = 0;
+const ServerModuleRecord kDecoderModule = {ServerClassTable, ServerClassCount, nullptr, 0};
 
 HINSTANCE ModuleInstance() { return moduleInstance; }
 DWORD PlatformId() { return platformId; }
 
-// ---- ModuleClassFactory ----
-
-ModuleClassFactory::ModuleClassFactory(const ServerClassEntry *entry) : entry_(entry) {
-    InterlockedIncrement(&activeObjectCount);
-}
-
-ModuleClassFactory::~ModuleClassFactory() { InterlockedDecrement(&activeObjectCount); }
-
-HRESULT STDMETHODCALLTYPE ModuleClassFactory::QueryInterface(REFIID iid, void **object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (iid == kIidUnknown || iid == kIidClassFactory) {
-        *object = static_cast<IClassFactory *>(this);
-        AddRef();
-        return S_OK;
-    }
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE ModuleClassFactory::AddRef() {
-    return static_cast<ULONG>(InterlockedIncrement(&references_));
-}
-
-ULONG STDMETHODCALLTYPE ModuleClassFactory::Release() {
-    const LONG count = InterlockedDecrement(&references_);
-    if (count == 0) {
-        delete this;
-        return 0;
-    }
-    return static_cast<ULONG>(count);
-}
-
-HRESULT STDMETHODCALLTYPE ModuleClassFactory::CreateInstance(IUnknown *outer, REFIID iid, void **object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    // An aggregating outer object may only ask for the inner IUnknown.
-    if (outer && !(iid == kIidUnknown)) return E_NOINTERFACE;
-
-    HRESULT result = S_OK;
-    UnknownBase *created = entry_->create(outer, &result);
-    if (!created) return FAILED(result) ? result : E_OUTOFMEMORY;
-    if (FAILED(result)) {
-        delete created;
-        return result;
-    }
-    created->NonDelegatingAddRef();
-    const HRESULT hr = created->NonDelegatingQueryInterface(iid, object);
-    created->NonDelegatingRelease();
-    return hr;
-}
-
-HRESULT STDMETHODCALLTYPE ModuleClassFactory::LockServer(BOOL lock) {
-    if (lock)
-        InterlockedIncrement(&serverLockCount);
-    else
-        InterlockedDecrement(&serverLockCount);
-    return S_OK;
-}
+HRESULT ModuleRegister(BOOL doRegister) { return RegisterServer(kDecoderModule, ModuleInstance(), doRegister); }
 
 }  // namespace velkorix
 
@@ -122,20 +63,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID *object) {
-    if (!object) return E_POINTER;
-    if (!(iid == kIidUnknown || iid == kIidClassFactory)) return E_NOINTERFACE;
-    for (const ServerClassEntry &entry : ServerClassTable) {
-        if (!(clsid == entry.classId)) continue;
-        auto *factory = new (std::nothrow) ModuleClassFactory(&entry);
-        *object = factory;
-        if (!factory) return E_OUTOFMEMORY;
-        factory->AddRef();
-        return S_OK;
-    }
-    return CLASS_E_CLASSNOTAVAILABLE;
+    return GetServerClassObject(kDecoderModule, clsid, iid, object);
 }
 
-STDAPI DllCanUnloadNow() { return (serverLockCount > 0 || activeObjectCount != 0) ? S_FALSE : S_OK; }
+STDAPI DllCanUnloadNow() { return CanUnloadServer(); }
 
 STDAPI DllRegisterServer() { return ModuleRegister(TRUE); }
 

@@ -1,9 +1,11 @@
-// Self-registration: the COM server keys of every class, and the decoding
-// filter's entry in the platform's filter mapper.
+// Self-registration of a module's class table: the COM server keys of every
+// class, the file types of its source filters, and the filters' entries in
+// the platform's filter mapper.
 #include <cstring>
+#include <strings.h>
 
-#include "filter/guids.h"
-#include "filter/module.h"
+#include "filter/server.h"
+#include "platform/platform_ids.h"
 
 namespace velkorix {
 namespace {
@@ -87,9 +89,10 @@ HRESULT MapperStep(IFilterMapper *mapper, const FilterSetupRecord &setup, BOOL d
 // Runs the mapper step for every filter of the table, stopping at the first
 // failure.
 template <typename Mapper>
-HRESULT MapperSteps(Mapper *mapper, BOOL doRegister) {
+HRESULT MapperSteps(Mapper *mapper, const ServerModuleRecord &module, BOOL doRegister) {
     HRESULT hr = S_OK;
-    for (const ServerClassEntry &entry : ServerClassTable) {
+    for (int i = 0; i < module.classCount; ++i) {
+        const ServerClassEntry &entry = module.classes[i];
         if (!entry.filterSetup) continue;
         hr = MapperStep(mapper, *entry.filterSetup, doRegister);
         if (FAILED(hr)) break;
@@ -162,11 +165,88 @@ HRESULT UnregisterClassServer(const ServerClassEntry &entry) {
     return DeleteRegistryTree(HKEY_CLASSES_ROOT, path);
 }
 
-HRESULT ModuleRegister(BOOL doRegister) {
+namespace {
+
+// "Media Type\Extensions\.ext" for a file type; false when the extension
+// is not ".something" without backslashes or does not fit.
+bool FileTypeKeyPath(const FileTypeRecord &type, char (&path)[kAnsiCapacity]) {
+    const char *extension = type.extension;
+    if (!extension || extension[0] != '.' || !extension[1] || std::strchr(extension, '\\')) return false;
+    const std::size_t prefix = sizeof(kMediaTypeExtensionsKey) - 1, length = std::strlen(extension);
+    if (prefix + 1 + length + 1 > sizeof(path)) return false;
+    std::memcpy(path, kMediaTypeExtensionsKey, prefix);
+    path[prefix] = '\\';
+    std::memcpy(path + prefix + 1, extension, length + 1);
+    return true;
+}
+
+// The class identifier in registry form, in the ANSI code page.
+DWORD ClassText(const CLSID &classId, char (&text)[kAnsiCapacity]) {
+    WCHAR wide[40];
+    if (StringFromGUID2(classId, wide, 40) == 0) return ERROR_INSUFFICIENT_BUFFER;
+    return ToAnsi(wide, text);
+}
+
+constexpr char kSourceFilterValue[] = "Source Filter";
+
+}  // namespace
+
+HRESULT RegisterFileType(const FileTypeRecord &type) {
+    char path[kAnsiCapacity];
+    char classText[kAnsiCapacity];
+    if (!FileTypeKeyPath(type, path)) return E_INVALIDARG;
+    const DWORD error = ClassText(type.sourceFilter, classText);
+    if (error != ERROR_SUCCESS) return Win32Failure(error);
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyA(HKEY_CLASSES_ROOT, path, &key);
+    if (status != ERROR_SUCCESS) return Win32Failure(static_cast<DWORD>(status));
+    status = SetString(key, kSourceFilterValue, classText);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? S_OK : Win32Failure(static_cast<DWORD>(status));
+}
+
+HRESULT UnregisterFileType(const FileTypeRecord &type) {
+    char path[kAnsiCapacity];
+    char classText[kAnsiCapacity];
+    if (!FileTypeKeyPath(type, path)) return E_INVALIDARG;
+    const DWORD error = ClassText(type.sourceFilter, classText);
+    if (error != ERROR_SUCCESS) return Win32Failure(error);
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_READ | KEY_WRITE, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return S_OK;
+    if (status != ERROR_SUCCESS) return Win32Failure(static_cast<DWORD>(status));
+
+    // Our value only: another program may have taken the extension since.
+    char value[kAnsiCapacity] = {};
+    DWORD size = sizeof(value) - 1, valueType = 0;
+    status = RegQueryValueExA(key, kSourceFilterValue, nullptr, &valueType, reinterpret_cast<BYTE *>(value), &size);
+    if (status == ERROR_SUCCESS && valueType == REG_SZ && strcasecmp(value, classText) == 0) {
+        status = RegDeleteValueA(key, kSourceFilterValue);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+            RegCloseKey(key);
+            return Win32Failure(static_cast<DWORD>(status));
+        }
+    }
+    // The key goes when nothing is left in it.
+    char name[MAX_PATH + 1];
+    DWORD nameLength = sizeof(name);
+    const bool hasValue =
+        RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    nameLength = sizeof(name);
+    const bool hasSubkey =
+        RegEnumKeyExA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    if (hasValue || hasSubkey) return S_OK;
+    status = RegDeleteKeyA(HKEY_CLASSES_ROOT, path);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return Win32Failure(static_cast<DWORD>(status));
+    return S_OK;
+}
+
+HRESULT RegisterServer(const ServerModuleRecord &module, HINSTANCE instance, BOOL doRegister) {
     // The module's own path, as the server keys name it.
     char ansiPath[MAX_PATH + 1];
     SetLastError(ERROR_SUCCESS);
-    const DWORD length = GetModuleFileNameA(ModuleInstance(), ansiPath, MAX_PATH);
+    const DWORD length = GetModuleFileNameA(instance, ansiPath, MAX_PATH);
     if (length == 0) return Win32Failure(GetLastError());
     // A path that filled the buffer may have been cut short: registering it
     // would name a file that does not exist.
@@ -177,8 +257,13 @@ HRESULT ModuleRegister(BOOL doRegister) {
         return Win32Failure(GetLastError());
 
     if (doRegister) {
-        for (const ServerClassEntry &entry : ServerClassTable) {
-            const HRESULT hr = RegisterClassServer(entry, modulePath);
+        for (int i = 0; i < module.classCount; ++i) {
+            const HRESULT hr = RegisterClassServer(module.classes[i], modulePath);
+            if (FAILED(hr)) return hr;
+        }
+        // The file types name classes whose keys now exist.
+        for (int i = 0; i < module.fileTypeCount; ++i) {
+            const HRESULT hr = RegisterFileType(module.fileTypes[i]);
             if (FAILED(hr)) return hr;
         }
     }
@@ -198,10 +283,10 @@ HRESULT ModuleRegister(BOOL doRegister) {
         if (FAILED(hr)) mapper = nullptr;
     }
     if (mapper2) {
-        hr = MapperSteps(mapper2, doRegister);
+        hr = MapperSteps(mapper2, module, doRegister);
         mapper2->Release();
     } else if (mapper) {
-        hr = MapperSteps(mapper, doRegister);
+        hr = MapperSteps(mapper, module, doRegister);
         mapper->Release();
     }
 
@@ -209,8 +294,13 @@ HRESULT ModuleRegister(BOOL doRegister) {
     if (SUCCEEDED(initialized)) CoUninitialize();
 
     if (FAILED(hr) || doRegister) return hr;
-    for (const ServerClassEntry &entry : ServerClassTable) {
-        hr = UnregisterClassServer(entry);
+    // The file types go before the classes they name.
+    for (int i = 0; i < module.fileTypeCount; ++i) {
+        hr = UnregisterFileType(module.fileTypes[i]);
+        if (FAILED(hr)) return hr;
+    }
+    for (int i = 0; i < module.classCount; ++i) {
+        hr = UnregisterClassServer(module.classes[i]);
         if (FAILED(hr)) break;
     }
     return hr;

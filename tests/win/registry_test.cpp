@@ -1,7 +1,10 @@
 // Checks what registration left behind: the COM server keys and the filter
-// mapper's entry for the decoder.
+// mapper's entry for the decoder; for the stream source, its class, the
+// mapper's entry and the .vks file type.
 //   registered MODULE_PATH
 //   unregistered
+//   source-registered SOURCE_MODULE_PATH
+//   source-unregistered
 #include <cstring>
 #include <string>
 #include <vector>
@@ -218,7 +221,49 @@ void CheckUnregistered() {
     CHECK_EQ(CountOf(MatchingFilters(MERIT_DO_NOT_USE, false), L"Velkorix Decoder"), 0);
 }
 
+const char kSourceKey[] = "CLSID\\{F91D2C2B-03D9-405E-BF62-616108B800A0}";
+const char kSourceMapperKey[] =
+    "CLSID\\{083863F1-70DE-11d0-BD40-00A0C911CE86}\\Instance\\{F91D2C2B-03D9-405E-BF62-616108B800A0}";
+const char kExtensionKey[] = "Media Type\\Extensions\\.vks";
+
+void CheckSourceRegistered(const char *modulePath) {
+    CHECK(StringValue(kSourceKey, nullptr) == "Velkorix Stream Source");
+    CHECK(StringValue(std::string(kSourceKey) + "\\InprocServer32", nullptr) == modulePath);
+    CHECK(StringValue(std::string(kSourceKey) + "\\InprocServer32", "ThreadingModel") == "Both");
+    CHECK(StringValue(kSourceMapperKey, "FriendlyName") == "Velkorix Stream Source");
+    CHECK(StringValue(kExtensionKey, "Source Filter") == "{F91D2C2B-03D9-405E-BF62-616108B800A0}");
+    CHECK(ValueNames(kExtensionKey).size() == 1);
+    // The decoder's registration is its own.
+    CHECK(KeyExists(kDecoderKey));
+}
+
+void CheckSourceUnregistered() {
+    CHECK(!KeyExists(kSourceKey));
+    CHECK(!KeyExists(kSourceMapperKey));
+    CHECK(!KeyExists(kExtensionKey));
+    CHECK(KeyExists("Media Type\\Extensions"));
+}
+
 }  // namespace
+
+VTEST_COMMAND(SourceRegisteredCommand, "source-registered", "source-registered SOURCE_MODULE_PATH") {
+    if (argc != 2) {
+        std::printf("usage: source-registered SOURCE_MODULE_PATH\n");
+        return 2;
+    }
+    CoInitialize(nullptr);
+    CheckSourceRegistered(argv[1]);
+    CoUninitialize();
+    return vtest::Finish(argv[0]);
+}
+
+VTEST_COMMAND(SourceUnregisteredCommand, "source-unregistered", "source-unregistered") {
+    (void)argc;
+    CoInitialize(nullptr);
+    CheckSourceUnregistered();
+    CoUninitialize();
+    return vtest::Finish(argv[0]);
+}
 
 VTEST_COMMAND(RegisteredCommand, "registered", "registered MODULE_PATH") {
     if (argc != 2) {

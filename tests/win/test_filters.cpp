@@ -745,6 +745,7 @@ void SinkPin::OnDisconnect() {
 HRESULT STDMETHODCALLTYPE SinkPin::ReceiveConnection(IPin *connector, const AM_MEDIA_TYPE *type) {
     if (peer_) return VFW_E_ALREADY_CONNECTED;
     if (!IsEqualGUID(type->majortype, velkorix::kMediaTypeAudio)) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (sink_->pcmOnly && !IsEqualGUID(type->subtype, velkorix::kSubtypePcm)) return VFW_E_TYPE_NOT_ACCEPTED;
     peer_ = connector;
     peer_->AddRef();
     CopyType(&type_, type);
@@ -759,6 +760,11 @@ HRESULT STDMETHODCALLTYPE SinkPin::EndOfStream() {
 
 HRESULT STDMETHODCALLTYPE SinkPin::BeginFlush() {
     ++sink_->beginFlushes;
+    // As a renderer does: an end of stream before the flush no longer counts.
+    EnterCriticalSection(&sink_->lock_);
+    sink_->completionPending_ = false;
+    sink_->completed_ = false;
+    LeaveCriticalSection(&sink_->lock_);
     return S_OK;
 }
 

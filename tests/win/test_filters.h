@@ -323,6 +323,9 @@ public:
     std::vector<REFERENCE_TIME> segmentStarts, segmentStops;
     std::vector<double> segmentRates;
     ALLOCATOR_PROPERTIES allocatorProperties{};
+    // Set before connecting: the pin takes PCM only (audio, PCM subtype), so
+    // that intelligent connect must put a decoder in front of it.
+    bool pcmOnly = false;
     bool allocatorNotified = false;
     bool offeredAllocatorUsed = false;
 

@@ -329,3 +329,61 @@ LSTATUS RegCloseKey(HKEY key) {
     if (key == HKEY_CLASSES_ROOT) return ERROR_SUCCESS;
     return r.handles.erase(reinterpret_cast<uintptr_t>(key)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
+
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, DWORD *, DWORD *type, BYTE *data, DWORD *size) {
+    Registry &r = State();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    LSTATUS error = ERROR_SUCCESS;
+    if (Injected(r, RegistryCall::QueryValue, &error)) return error;
+    auto node = Resolve(r, key, &error);
+    if (!node) return error;
+    auto it = node->values.find(name ? name : "");
+    if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
+    if (type) *type = it->second.type;
+    const auto &bytes = it->second.data;
+    if (data) {
+        if (!size) return ERROR_INVALID_PARAMETER;
+        if (bytes.size() > *size) {
+            *size = static_cast<DWORD>(bytes.size());
+            return ERROR_MORE_DATA;
+        }
+        if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+    }
+    if (size) *size = static_cast<DWORD>(bytes.size());
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, DWORD *nameLength, DWORD *, DWORD *type, BYTE *data,
+                      DWORD *size) {
+    if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
+    Registry &r = State();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    LSTATUS error = ERROR_SUCCESS;
+    if (Injected(r, RegistryCall::EnumValue, &error)) return error;
+    auto node = Resolve(r, key, &error);
+    if (!node) return error;
+    if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
+    auto it = node->values.begin();
+    std::advance(it, index);
+    if (it->first.size() + 1 > *nameLength) return ERROR_MORE_DATA;
+    std::memcpy(name, it->first.c_str(), it->first.size() + 1);
+    *nameLength = static_cast<DWORD>(it->first.size());
+    if (type) *type = it->second.type;
+    const auto &bytes = it->second.data;
+    if (data) {
+        if (!size || bytes.size() > *size) return ERROR_MORE_DATA;
+        if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+    }
+    if (size) *size = static_cast<DWORD>(bytes.size());
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegDeleteValueA(HKEY key, LPCSTR name) {
+    Registry &r = State();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    LSTATUS error = ERROR_SUCCESS;
+    if (Injected(r, RegistryCall::DeleteValue, &error)) return error;
+    auto node = Resolve(r, key, &error);
+    if (!node) return error;
+    return node->values.erase(name ? name : "") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}

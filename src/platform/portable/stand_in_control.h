@@ -29,7 +29,7 @@ int ThreadCallsDisabledCount();
 
 // ---- Registry (paths below HKEY_CLASSES_ROOT, backslash-separated) ----
 
-enum class RegistryCall { CreateKey, OpenKey, SetValue, EnumKey, DeleteKey };
+enum class RegistryCall { CreateKey, OpenKey, SetValue, EnumKey, DeleteKey, QueryValue, EnumValue, DeleteValue };
 // The call of that kind after `skip` successful ones fails with `error`.
 void FailRegistryCall(RegistryCall call, int skip, LSTATUS error);
 // RegDeleteKeyA refuses this key with ERROR_ACCESS_DENIED.

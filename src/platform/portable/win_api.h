@@ -121,6 +121,10 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *nameLength, DWOR
                       DWORD *classLength, FILETIME *lastWrite);
 LSTATUS RegDeleteKeyA(HKEY parent, LPCSTR subkey);
 LSTATUS RegCloseKey(HKEY key);
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, DWORD *reserved, DWORD *type, BYTE *data, DWORD *size);
+LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, DWORD *nameLength, DWORD *reserved, DWORD *type,
+                      BYTE *data, DWORD *size);
+LSTATUS RegDeleteValueA(HKEY key, LPCSTR name);
 
 // The COM run-time.
 struct IClassFactory : public IUnknown {

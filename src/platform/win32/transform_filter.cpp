@@ -1,33 +1,20 @@
 #include "transform_filter.h"
 
 #include <cstddef>
-#include <cwchar>
-#include <new>
 
 #include "auto_lock.h"
-#include "enumerators.h"
 
 namespace velkorix {
 
 TransformFilterBase::TransformFilterBase(const char *, IUnknown *outer, REFCLSID clsid)
-    : UnknownBase(outer), clsid_(clsid), input_(this, GetOwner()), output_(this, GetOwner(), &input_) {
-    InitializeCriticalSection(&filterLock_);
+    : FilterBase(outer, clsid), input_(this, GetOwner()), output_(this, GetOwner(), &input_) {
     InitializeCriticalSection(&receiveLock_);
 }
 
 TransformFilterBase::~TransformFilterBase() {
     output_.Inactive();
     input_.Inactive();
-    if (clock_) clock_->Release();
     DeleteCriticalSection(&receiveLock_);
-    DeleteCriticalSection(&filterLock_);
-}
-
-HRESULT STDMETHODCALLTYPE TransformFilterBase::NonDelegatingQueryInterface(REFIID iid, void **object) {
-    if (!object) return E_POINTER;
-    if (iid == IID_IBaseFilter || iid == IID_IMediaFilter || iid == IID_IPersist)
-        return GetInterface(static_cast<IBaseFilter *>(this), object);
-    return UnknownBase::NonDelegatingQueryInterface(iid, object);
 }
 
 HRESULT TransformFilterBase::SetInputConnectionType(const AM_MEDIA_TYPE *type) { return input_.SetConnectionType(type); }
@@ -40,138 +27,36 @@ PinBase *TransformFilterBase::PinAt(int position) {
     }
 }
 
-HRESULT STDMETHODCALLTYPE TransformFilterBase::GetClassID(CLSID *clsid) {
-    if (!clsid) return E_POINTER;
-    *clsid = clsid_;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE TransformFilterBase::Stop() {
-    AutoLock lock(filterLock_);
-    if (state_ == State_Stopped) return S_OK;
+void TransformFilterBase::OnStop() {
     // Decommitting the input allocator releases an upstream thread waiting for
     // a buffer; then wait for a sample in progress before the output side stops.
     input_.Inactive();
     {
         AutoLock receive(receiveLock_);
         output_.Inactive();
-        state_ = State_Stopped;
+        MarkStopped();
     }
     endOfStreamDelivered_ = false;
-    return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE TransformFilterBase::Pause() {
-    AutoLock lock(filterLock_);
-    if (state_ == State_Stopped) {
-        if (output_.IsConnected()) {
-            const HRESULT hr = output_.Active();
-            if (FAILED(hr)) return hr;
-        }
-        // Nothing will ever arrive on an unconnected input: tell downstream.
-        if (!input_.IsConnected() && output_.IsConnected() && !endOfStreamDelivered_) {
-            output_.DeliverEndOfStream();
-            endOfStreamDelivered_ = true;
-        }
-        samplePath_.Restart();
-    }
-    state_ = State_Paused;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE TransformFilterBase::Run(REFERENCE_TIME start) {
-    AutoLock lock(filterLock_);
-    if (state_ == State_Stopped) {
-        const HRESULT hr = Pause();
+HRESULT TransformFilterBase::OnActivate() {
+    if (output_.IsConnected()) {
+        const HRESULT hr = output_.Active();
         if (FAILED(hr)) return hr;
     }
-    startTime_ = start;
-    state_ = State_Running;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE TransformFilterBase::GetState(DWORD, FILTER_STATE *state) {
-    if (!state) return E_POINTER;
-    AutoLock lock(filterLock_);
-    *state = state_;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE TransformFilterBase::SetSyncSource(IReferenceClock *clock) {
-    AutoLock lock(filterLock_);
-    if (clock) clock->AddRef();
-    if (clock_) clock_->Release();
-    clock_ = clock;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE TransformFilterBase::GetSyncSource(IReferenceClock **clock) {
-    if (!clock) return E_POINTER;
-    AutoLock lock(filterLock_);
-    *clock = clock_;
-    if (clock_) clock_->AddRef();
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE TransformFilterBase::EnumPins(IEnumPins **pins) {
-    if (!pins) return E_POINTER;
-    auto *enumerator = new (std::nothrow) PinEnumerator(this, 0);
-    *pins = enumerator;
-    if (!enumerator) return E_OUTOFMEMORY;
-    enumerator->AddRef();
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE TransformFilterBase::FindPin(LPCWSTR id, IPin **pin) {
-    if (!id || !pin) return E_POINTER;
-    for (int i = 0; PinAt(i); ++i) {
-        if (std::wcscmp(id, PinAt(i)->Name()) == 0) {
-            *pin = PinAt(i);
-            (*pin)->AddRef();
-            return S_OK;
-        }
+    // Nothing will ever arrive on an unconnected input: tell downstream.
+    if (!input_.IsConnected() && output_.IsConnected() && !endOfStreamDelivered_) {
+        output_.DeliverEndOfStream();
+        endOfStreamDelivered_ = true;
     }
-    *pin = nullptr;
-    return VFW_E_NOT_FOUND;
-}
-
-HRESULT STDMETHODCALLTYPE TransformFilterBase::QueryFilterInfo(FILTER_INFO *info) {
-    if (!info) return E_POINTER;
-    AutoLock lock(filterLock_);
-    std::memcpy(info->achName, name_, sizeof(name_));
-    info->pGraph = graph_;
-    if (graph_) graph_->AddRef();
+    samplePath_.Restart();
     return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE TransformFilterBase::JoinFilterGraph(IFilterGraph *graph, LPCWSTR name) {
-    AutoLock lock(filterLock_);
-    graph_ = graph;
-    eventSink_ = nullptr;
-    if (graph) {
-        IMediaEventSink *sink = nullptr;
-        if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void **>(&sink))) && sink) {
-            eventSink_ = sink;
-            sink->Release();  // the graph outlives its membership: keep no reference
-        }
-    }
-    std::memset(name_, 0, sizeof(name_));
-    if (name) std::wcsncpy(name_, name, MAX_FILTER_NAME - 1);
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE TransformFilterBase::QueryVendorInfo(LPWSTR *) { return E_NOTIMPL; }
-
-HRESULT TransformFilterBase::NotifyEvent(LONG code, LONG_PTR first, LONG_PTR second) {
-    IMediaEventSink *sink = eventSink_;
-    if (!sink) return E_NOTIMPL;
-    return sink->Notify(code, first, second);
 }
 
 HRESULT TransformFilterBase::CheckStreaming() {
     if (!input_.IsConnected()) return VFW_E_NOT_CONNECTED;
     if (input_.IsFlushing()) return S_FALSE;
-    if (state_ == State_Stopped) return VFW_E_WRONG_STATE;
+    if (IsStopped()) return VFW_E_WRONG_STATE;
     return S_OK;
 }
 
@@ -247,7 +132,7 @@ HRESULT TransformFilterBase::EndOfStreamFromInput() {
 }
 
 HRESULT TransformFilterBase::BeginFlushFromInput() {
-    AutoLock lock(filterLock_);
+    AutoLock lock(FilterLock());
     if (!input_.IsConnected()) return VFW_E_NOT_CONNECTED;
     // From here every sample is refused until the flush ends; downstream
     // releases whatever it holds, which frees a blocked Receive.
@@ -257,7 +142,7 @@ HRESULT TransformFilterBase::BeginFlushFromInput() {
 }
 
 HRESULT TransformFilterBase::EndFlushFromInput() {
-    AutoLock lock(filterLock_);
+    AutoLock lock(FilterLock());
     if (!input_.IsConnected()) return VFW_E_NOT_CONNECTED;
     HRESULT hr = S_OK;
     if (output_.IsConnected()) hr = output_.DeliverEndFlush();
@@ -273,7 +158,7 @@ HRESULT TransformFilterBase::EndFlushFromInput() {
 HRESULT TransformFilterBase::ReceiveCanBlockFromInput() {
     IPin *downstream = nullptr;
     {
-        AutoLock lock(filterLock_);
+        AutoLock lock(FilterLock());
         downstream = output_.Peer();
         if (downstream) downstream->AddRef();
     }
