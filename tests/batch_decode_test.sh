@@ -6,15 +6,7 @@
 # refusals before anything is decoded, and the progress display only on a
 # terminal.
 #   usage: batch_decode_test.sh CLI WORKDIR
-set -euo pipefail
-cli=$1
-work=$2
-root=$(cd "$(dirname "$0")/.." && pwd)
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
-fail() { echo "FAIL: $*" >&2; exit 1; }
-status() { local s=0; "$@" >/dev/null 2>&1 || s=$?; echo "$s"; }
+source "$(dirname "$0")/support/shell_test.sh"
 sample=$root/data/sample-speech.vks
 
 # record FORMAT LENGTH [PRESENT]: one record with LENGTH declared and PRESENT

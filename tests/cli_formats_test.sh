@@ -6,15 +6,7 @@
 # for those that cannot; unknown extensions and impossible combinations are
 # usage errors that leave nothing behind.
 #   usage: cli_formats_test.sh CLI WORKDIR
-set -euo pipefail
-cli=$1
-work=$2
-root=$(cd "$(dirname "$0")/.." && pwd)
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
-fail() { echo "FAIL: $*" >&2; exit 1; }
-status() { local s=0; "$@" >/dev/null 2>&1 || s=$?; echo "$s"; }
+source "$(dirname "$0")/support/shell_test.sh"
 # The samples of an audio file as sox reads them: 16-bit little-endian.
 samples() { sox "$@" -t raw -e signed-integer -b 16 -L - 2>/dev/null | md5sum; }
 sample=$root/data/sample-speech.vks

@@ -2,14 +2,7 @@
 # Every command's help names every option and fits 80 columns; the long
 # forms of the options work as the short ones do.
 #   usage: cli_options_test.sh CLI WORKDIR
-set -euo pipefail
-cli=$1
-work=$2
-root=$(cd "$(dirname "$0")/.." && pwd)
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "$0")/support/shell_test.sh"
 
 # command | the options its help must name
 while IFS='|' read -r command options; do

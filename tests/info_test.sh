@@ -5,15 +5,7 @@
 # formats the filter does not decode, writes JSON that parses whatever the
 # file names hold, and ends with the worst status.
 #   usage: info_test.sh CLI WORKDIR
-set -euo pipefail
-cli=$1
-work=$2
-root=$(cd "$(dirname "$0")/.." && pwd)
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
-fail() { echo "FAIL: $*" >&2; exit 1; }
-status() { local s=0; "$@" >/dev/null 2>&1 || s=$?; echo "$s"; }
+source "$(dirname "$0")/support/shell_test.sh"
 sample=$root/data/sample-speech.vks
 
 record() {  # record FORMAT LENGTH [PRESENT]

@@ -2,13 +2,7 @@
 # velkorix pack -> velkorix decode for formats 0, 1, 2 and 6: record layout,
 # record count, decoded length and fidelity, and the joins of format 6.
 #   usage: pack_roundtrip_test.sh CLI WORKDIR
-set -euo pipefail
-cli=$1
-work=$2
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "$0")/support/shell_test.sh"
 
 # Three seconds of a speech-like test signal: gliding tones with a syllable
 # rhythm, 8000 Hz mono 16-bit, no dither (reproducible).

@@ -4,14 +4,7 @@
 # decode; type 16 (length-prefixed) gives type 1's file; a size change, a cut
 # record, a missing module, garbage and usage errors are reported.
 #   usage: video_cli_test.sh CLI WORKDIR
-set -euo pipefail
-cli=$1
-work=$2
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
-fail() { echo "FAIL: $*" >&2; exit 1; }
-status_of() { local s=0; "$@" >/dev/null 2>&1 || s=$?; echo "$s"; }
+source "$(dirname "$0")/support/shell_test.sh"
 command -v ffmpeg >/dev/null || fail "ffmpeg is needed (scripts/install-deps.sh)"
 
 ff() { ffmpeg -nostdin -v error -y "$@"; }
@@ -52,13 +45,13 @@ cmp -s a1.y4m a16.y4m || fail "type 16 gives other pictures than type 1"
 
 # A record cut short: what came before it is written, exit status 3.
 head -c -100 a.h264p >cut.h264p
-s=$(status_of "$cli" video decode cut.h264p -o cut.y4m --type 16)
+s=$(status "$cli" video decode cut.h264p -o cut.y4m --type 16)
 [[ $s == 3 ]] || fail "a cut record gives status $s, expected 3"
 [[ -s cut.y4m ]] || fail "nothing written before the cut record"
 
 # ---- A size change ends the file at the change, exit status 3 ----
 cat a.m4v b.m4v >ab.m4v
-s=$(status_of "$cli" video decode ab.m4v -o ab.y4m --type 0)
+s=$(status "$cli" video decode ab.m4v -o ab.y4m --type 0)
 [[ $s == 3 ]] || fail "a size change gives status $s, expected 3"
 raw ab.y4m ab.yuv
 # libavcodec's MPEG-4 decoder drops the picture it holds back at the change.
@@ -69,10 +62,10 @@ cmp -s ab.yuv <(head -c $(stat -c %s ab.yuv) a.m4v.yuv) || fail "pictures before
 # ---- Failures: nothing written ----
 head -c 20000 /dev/urandom >garbage.bin
 for type in 0 1 16; do
-  s=$(status_of "$cli" video decode garbage.bin -o garbage$type.y4m --type $type)
+  s=$(status "$cli" video decode garbage.bin -o garbage$type.y4m --type $type)
   [[ $s == 1 || $s == 3 ]] || fail "garbage as type $type: status $s"
 done
-s=$(VELKORIX_VIDEO_MODULE=$work/none.so status_of "$cli" video decode a.m4v -o none.y4m --type 0)
+s=$(VELKORIX_VIDEO_MODULE=$work/none.so status "$cli" video decode a.m4v -o none.y4m --type 0)
 [[ $s == 1 && ! -e none.y4m ]] || fail "without the video module: status $s, or a file written"
 said=$(VELKORIX_VIDEO_MODULE=$work/none.so "$cli" video decode a.m4v -o none.y4m --type 0 2>&1 || true)
 grep -q "video module" <<<"$said" || fail "a missing module is not named: $said"
@@ -82,10 +75,10 @@ help=$("$cli" video decode --help)
 grep -q "^usage: velkorix video decode" <<<"$help" || fail "no help"
 help=$("$cli" video --help)
 grep -q "^usage: velkorix video decode" <<<"$help" || fail "no group help"
-[[ $(status_of "$cli" video decode a.m4v -o x.y4m) == 2 ]] || fail "no --type is not a usage error"
-[[ $(status_of "$cli" video decode a.m4v -o x.y4m --type 2) == 2 ]] || fail "--type 2 is not a usage error"
-[[ $(status_of "$cli" video decode a.m4v --type 0) == 2 ]] || fail "no -o is not a usage error"
-[[ $(status_of "$cli" video decode a.m4v -o x.y4m --type 0 --rate 0) == 2 ]] || fail "--rate 0 accepted"
+[[ $(status "$cli" video decode a.m4v -o x.y4m) == 2 ]] || fail "no --type is not a usage error"
+[[ $(status "$cli" video decode a.m4v -o x.y4m --type 2) == 2 ]] || fail "--type 2 is not a usage error"
+[[ $(status "$cli" video decode a.m4v --type 0) == 2 ]] || fail "no -o is not a usage error"
+[[ $(status "$cli" video decode a.m4v -o x.y4m --type 0 --rate 0) == 2 ]] || fail "--rate 0 accepted"
 "$cli" video decode a.m4v -o r.y4m --type 0 --rate 30000:1001 2>/dev/null
 head -n1 r.y4m | grep -q " F30000:1001 " || fail "--rate not in the header"
 [[ ! -e x.y4m ]] || fail "a usage error wrote a file"

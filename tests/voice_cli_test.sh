@@ -2,14 +2,7 @@
 # velkorix voice: encode and decode with every codec (by name and number),
 # rejected and truncated frames, transcoding, pipes, refusals and help.
 #   usage: voice_cli_test.sh CLI WORKDIR
-set -euo pipefail
-cli=$1
-work=$2
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
-fail() { echo "FAIL: $*" >&2; exit 1; }
-status_of() { local s=0; "$@" >/dev/null 2>&1 || s=$?; echo "$s"; }
+source "$(dirname "$0")/support/shell_test.sh"
 
 sox -D -n -r 8000 -c 1 -b 16 -e signed-integer input.wav synth 1.3 sine 200-3000 sine 440 tremolo 5 80 vol 0.4
 samples=$(soxi -s input.wav)  # 10400
@@ -27,12 +20,12 @@ for command in "voice --help" "voice encode --help" "voice decode --help" "voice
   # shellcheck disable=SC2086
   "$cli" $command | grep -q "^usage: velkorix" || fail "'$command' prints no usage"
 done
-(( $(status_of "$cli" voice) == 2 )) || fail "voice without a command is not a usage error"
-(( $(status_of "$cli" voice frobnicate) == 2 )) || fail "an unknown voice command is not a usage error"
-(( $(status_of "$cli" voice encode --codec g729 input.wav -o x.v) == 2 )) || fail "an unknown codec is not a usage error"
-(( $(status_of "$cli" voice encode --codec 8 input.wav -o x.v) == 2 )) || fail "codec number 8 is accepted"
-(( $(status_of "$cli" voice encode input.wav -o x.v) == 2 )) || fail "encode without --codec is not a usage error"
-(( $(status_of "$cli" voice transcode --selector 101 x -o y) == 2 )) || fail "selector 101 is accepted"
+(( $(status "$cli" voice) == 2 )) || fail "voice without a command is not a usage error"
+(( $(status "$cli" voice frobnicate) == 2 )) || fail "an unknown voice command is not a usage error"
+(( $(status "$cli" voice encode --codec g729 input.wav -o x.v) == 2 )) || fail "an unknown codec is not a usage error"
+(( $(status "$cli" voice encode --codec 8 input.wav -o x.v) == 2 )) || fail "codec number 8 is accepted"
+(( $(status "$cli" voice encode input.wav -o x.v) == 2 )) || fail "encode without --codec is not a usage error"
+(( $(status "$cli" voice transcode --selector 101 x -o y) == 2 )) || fail "selector 101 is accepted"
 
 # ---- Every codec: encode, decode; names and numbers agree ----
 while read -r name number frame words; do
@@ -73,7 +66,7 @@ cmp -s g726-24.wav g726-24-msb.wav || fail "g726-24-msb decodes differently from
 (( $(stat -c %s big.v) == 22 * (4 + 240) )) || fail "--frame 480 frame sizes"
 for bad in "g726-32 100" "g711a 81" "adpcm-first 160" "adpcm-pred 162" "g726-16 482" "g726-16 0"; do
   read -r name n <<<"$bad"
-  (( $(status_of "$cli" voice encode --codec "$name" --frame "$n" input.wav -o bad.v) == 2 )) || fail "--frame $n accepted for $name"
+  (( $(status "$cli" voice encode --codec "$name" --frame "$n" input.wav -o bad.v) == 2 )) || fail "--frame $n accepted for $name"
 done
 [[ ! -e bad.v ]] || fail "a refused encode left a file"
 
@@ -104,7 +97,7 @@ status=0
 grep -q "ends at byte offset" cut.log || { cat cut.log >&2; fail "truncation not reported"; }
 (( $(soxi -s cut.wav) == (frames - 1) * 160 )) || fail "complete frames before the cut were not all decoded"
 : >empty.v
-(( $(status_of "$cli" voice decode --codec g711u empty.v -o empty.wav) == 1 )) || fail "an empty voice file is not a failure"
+(( $(status "$cli" voice decode --codec g711u empty.v -o empty.wav) == 1 )) || fail "an empty voice file is not a failure"
 [[ ! -e empty.wav ]] || fail "an empty voice file left output"
 
 # ---- Transcoding ----
