@@ -3,7 +3,7 @@
 
 usage: scripts/gen_g729_tables.py [TABLES.json] > src/g729/g729_tables.cpp
 
-The default input is ../shared/data/g729a_tables.json beside the source tree.
+The default input is data/tables/g729a_tables.json in the source tree.
 The generated file is committed; the build does not run this script.
 """
 import json
@@ -55,7 +55,7 @@ def int_array(name, data, comment):
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "..", "shared", "data", "g729a_tables.json")
+    path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "data", "tables", "g729a_tables.json")
     with open(path) as f:
         t = json.load(f)
     parts = [
