@@ -68,4 +68,15 @@ long AudioInput::Read(int16_t *samples, long count) {
     return static_cast<long>(got);
 }
 
+long AudioInput::ReadFull(int16_t *samples, long count) {
+    long got = 0;
+    while (got < count) {
+        const long n = Read(samples + got, count - got);
+        if (n < 0) return -1;
+        if (n == 0) break;
+        got += n;
+    }
+    return got;
+}
+
 }  // namespace velkorix::cli

@@ -22,6 +22,9 @@ public:
     // Reads up to `count` samples; returns how many were read (0 at the end),
     // or -1 on a read error.
     long Read(int16_t *samples, long count);
+    // The same, reading on until `count` samples or the end (a pipe may
+    // deliver fewer samples than asked for before its end).
+    long ReadFull(int16_t *samples, long count);
 
     uint64_t SamplesRead() const { return samplesRead_; }
 

@@ -59,18 +59,6 @@ constexpr Format kFormats[] = {
     {6, ADPCM_FIRST, "IMA ADPCM with first-sample header"},
 };
 
-// Reads until `count` samples or the end; returns how many, or -1 on error.
-long ReadFull(AudioInput &input, int16_t *samples, long count) {
-    long got = 0;
-    while (got < count) {
-        const long n = input.Read(samples + got, count - got);
-        if (n < 0) return -1;
-        if (n == 0) break;
-        got += n;
-    }
-    return got;
-}
-
 int RunPack(const std::vector<std::string> &args) {
     ParsedArgs parsed;
     if (const auto exit = ParseArgs(kSyntax, args, &parsed)) return *exit;
@@ -113,7 +101,7 @@ int RunPack(const std::vector<std::string> &args) {
     long records = 0, padding = 0;
     long carried = 0;  // samples at the start of pcm taken over from the previous frame
     for (;;) {
-        const long got = ReadFull(audio, pcm.data() + carried, frameSamples - carried);
+        const long got = audio.ReadFull(pcm.data() + carried, frameSamples - carried);
         if (got < 0) {
             Error("cannot read '" + input + "': read error");
             return kExitFailure;

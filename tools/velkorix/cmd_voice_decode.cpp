@@ -39,13 +39,8 @@ int RunDecode(const std::vector<std::string> &args) {
         return kExitUsage;
     }
     std::string error;
-    const InputFile in = OpenInput(input);
-    if (!in) return kExitFailure;
-    VoiceFrameReader reader(in.get());
-    alignas(4) uint8_t frame[kVoiceFrameBufferBytes];
-    std::size_t size = 0;
-    VoiceFrameReader::Status status{};
-    if (!ReadFirstFrame(reader, input, frame, &size, &status)) return kExitFailure;
+    VoiceFrameInput in;
+    if (!in.Open(input)) return kExitFailure;
 
     AudioWriter wav;
     if (!wav.Open(output, WavType(), 8000, 1, &error)) {
@@ -56,13 +51,14 @@ int RunDecode(const std::vector<std::string> &args) {
     QX_VOICE_DecReset(&state, type);
     long frames = 0, rejected = 0;
     uint64_t samples = 0;
-    for (; status == VoiceFrameReader::Status::Frame; status = reader.Next(frame, &size)) {
+    for (; in.HasFrame(); in.Next()) {
         ++frames;
+        uint8_t *frame = in.Frame();
         int16_t pcm[VOICE_MAX_SAMPLES];
         int16_t count = 0;
         const int32_t result = QX_VOICE_DecodeFrame(&state, reinterpret_cast<VoiceFrame *>(frame), pcm, &count);
         if (result != VOICE_OK) {
-            ReportRejected(++rejected, reader.Offset(), result, frame);
+            ReportRejected(++rejected, in.Offset(), result, frame);
             continue;
         }
         uint8_t bytes[2 * VOICE_MAX_SAMPLES];
@@ -73,14 +69,14 @@ int RunDecode(const std::vector<std::string> &args) {
         if (!wav.WriteBytes(bytes, 2 * static_cast<std::size_t>(count))) break;
         samples += static_cast<uint64_t>(count);
     }
-    if (ReportReadError(reader, status, input)) return kExitFailure;
+    if (in.ReportReadError()) return kExitFailure;
     if (!wav.Finish(&error)) {
         Error(error);
         return kExitFailure;
     }
     std::fprintf(stderr, "velkorix: %ld frames (%ld rejected), %llu samples decoded as %s, written to %s\n", frames,
                  rejected, static_cast<unsigned long long>(samples), CodecName(type), Where(output).c_str());
-    return FinalStatus(reader, status, rejected);
+    return in.FinalStatus(rejected);
 }
 
 }  // namespace velkorix::cli::voice

@@ -92,15 +92,10 @@ int RunEncode(const std::vector<std::string> &args) {
     std::vector<int16_t> pcm(static_cast<std::size_t>(frameSamples));
     long frames = 0, padding = 0;
     for (;;) {
-        long got = 0;
-        while (got < frameSamples) {
-            const long n = audio.Read(pcm.data() + got, frameSamples - got);
-            if (n < 0) {
-                Error("cannot read '" + input + "': read error");
-                return kExitFailure;
-            }
-            if (n == 0) break;
-            got += n;
+        const long got = audio.ReadFull(pcm.data(), frameSamples);
+        if (got < 0) {
+            Error("cannot read '" + input + "': read error");
+            return kExitFailure;
         }
         if (got == 0) break;
         if (got < frameSamples) {

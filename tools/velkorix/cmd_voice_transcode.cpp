@@ -45,13 +45,8 @@ int RunTranscode(const std::vector<std::string> &args) {
         return kExitUsage;
     }
     std::string error;
-    const InputFile in = OpenInput(input);
-    if (!in) return kExitFailure;
-    VoiceFrameReader reader(in.get());
-    alignas(4) uint8_t frame[kVoiceFrameBufferBytes];
-    std::size_t size = 0;
-    VoiceFrameReader::Status status{};
-    if (!ReadFirstFrame(reader, input, frame, &size, &status)) return kExitFailure;
+    VoiceFrameInput in;
+    if (!in.Open(input)) return kExitFailure;
     OutputFile output;
     if (!output.Open(outputPath, &error)) {
         Error(error);
@@ -61,20 +56,21 @@ int RunTranscode(const std::vector<std::string> &args) {
     QX_VOICE_TransCodeReset(&state, selector);
     const bool reencodes = selector == TRANS_ADPCM || selector == TRANS_ADPCM2;
     long frames = 0, rejected = 0;
-    for (; status == VoiceFrameReader::Status::Frame; status = reader.Next(frame, &size)) {
+    for (; in.HasFrame(); in.Next()) {
         ++frames;
+        uint8_t *frame = in.Frame();
         if (reencodes) {
             // The library leaves a frame its decoding side rejects as it was
             // and does not say so: try the decoding on copies first.
             static VoiceState trial;
             trial = state.decoder;
             alignas(4) uint8_t copy[kVoiceFrameBufferBytes];
-            std::memcpy(copy, frame, size);
+            std::memcpy(copy, frame, in.Size());
             int16_t pcm[VOICE_MAX_SAMPLES];
             int16_t count = 0;
             const int32_t result = QX_VOICE_DecodeFrame(&trial, reinterpret_cast<VoiceFrame *>(copy), pcm, &count);
             if (result != VOICE_OK) {
-                ReportRejected(++rejected, reader.Offset(), result, frame);
+                ReportRejected(++rejected, in.Offset(), result, frame);
                 continue;
             }
         }
@@ -84,14 +80,14 @@ int RunTranscode(const std::vector<std::string> &args) {
             return kExitFailure;
         }
     }
-    if (ReportReadError(reader, status, input)) return kExitFailure;
+    if (in.ReportReadError()) return kExitFailure;
     if (!output.Commit(&error)) {
         Error(error);
         return kExitFailure;
     }
     std::fprintf(stderr, "velkorix: %ld frames transcoded (%ld rejected), written to %s\n", frames - rejected, rejected,
                  Where(outputPath).c_str());
-    return FinalStatus(reader, status, rejected);
+    return in.FinalStatus(rejected);
 }
 
 }  // namespace velkorix::cli::voice

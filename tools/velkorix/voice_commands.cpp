@@ -104,27 +104,30 @@ void ReportRejected(long rejected, uint64_t offset, int32_t code, const uint8_t 
     if (rejected == kMaxReports) std::fprintf(stderr, "velkorix: (further rejected frames are only counted)\n");
 }
 
-bool ReportReadError(const VoiceFrameReader &reader, VoiceFrameReader::Status status, const std::string &input) {
-    if (status != VoiceFrameReader::Status::ReadError) return false;
-    Error("cannot read '" + input + "': " + reader.Reason());
-    return true;
-}
-
-bool ReadFirstFrame(VoiceFrameReader &reader, const std::string &input, uint8_t *frame, std::size_t *size,
-                    VoiceFrameReader::Status *status) {
-    *status = reader.Next(frame, size);
-    if (ReportReadError(reader, *status, input)) return false;
-    if (*status == VoiceFrameReader::Status::Frame) return true;
-    Error("'" + input + "' holds no complete frame" +
-          (*status == VoiceFrameReader::Status::Truncated ? ": " + reader.Reason() : std::string()));
+bool VoiceFrameInput::Open(const std::string &path) {
+    path_ = path;
+    file_ = OpenInput(path);
+    if (!file_) return false;
+    reader_ = VoiceFrameReader(file_.get());
+    Next();
+    if (ReportReadError()) return false;
+    if (HasFrame()) return true;
+    Error("'" + path + "' holds no complete frame" +
+          (status_ == VoiceFrameReader::Status::Truncated ? ": " + reader_.Reason() : std::string()));
     return false;
 }
 
-int FinalStatus(const VoiceFrameReader &reader, VoiceFrameReader::Status status, long rejected) {
-    const bool truncated = status == VoiceFrameReader::Status::Truncated;
+bool VoiceFrameInput::ReportReadError() const {
+    if (status_ != VoiceFrameReader::Status::ReadError) return false;
+    Error("cannot read '" + path_ + "': " + reader_.Reason());
+    return true;
+}
+
+int VoiceFrameInput::FinalStatus(long rejected) const {
+    const bool truncated = status_ == VoiceFrameReader::Status::Truncated;
     if (truncated)
         std::fprintf(stderr, "velkorix: warning: input ends at byte offset %llu: %s\n",
-                     static_cast<unsigned long long>(reader.Offset()), reader.Reason().c_str());
+                     static_cast<unsigned long long>(reader_.Offset()), reader_.Reason().c_str());
     return (rejected > 0 || truncated) ? kExitWarning : kExitOk;
 }
 

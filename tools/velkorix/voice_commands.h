@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "options.h"
 #include "voice_file.h"
 
@@ -47,16 +48,38 @@ std::string Where(const std::string &path);
 // Reports a rejected frame (the first few of them; later ones are counted).
 void ReportRejected(long rejected, uint64_t offset, int32_t code, const uint8_t *frame);
 
-// Reads the first frame of `input`; reports an input that cannot be read or
-// holds no complete frame, and returns false for it.
-bool ReadFirstFrame(VoiceFrameReader &reader, const std::string &input, uint8_t *frame, std::size_t *size,
-                    VoiceFrameReader::Status *status);
+// The frames of a voice file, for the subcommands that read one: opens it,
+// reads its first frame, and reports what ends the reading.
+class VoiceFrameInput {
+public:
+    // Opens `path` ("-" for standard input) and reads the first frame;
+    // reports an input that cannot be opened or read or holds no complete
+    // frame, and returns false for it.
+    bool Open(const std::string &path);
 
-// Reports a read error of `input`; says whether there was one.
-bool ReportReadError(const VoiceFrameReader &reader, VoiceFrameReader::Status status, const std::string &input);
+    // Whether a frame is at hand; Next() reads the one after it.
+    bool HasFrame() const { return status_ == VoiceFrameReader::Status::Frame; }
+    void Next() { status_ = reader_.Next(frame_, &size_); }
 
-// The exit status once the frames are done: a warning for rejected frames or
-// for an input that ends inside a frame (reported here).
-int FinalStatus(const VoiceFrameReader &reader, VoiceFrameReader::Status status, long rejected);
+    uint8_t *Frame() { return frame_; }
+    std::size_t Size() const { return size_; }
+    // Byte offset of the frame at hand.
+    uint64_t Offset() const { return reader_.Offset(); }
+
+    // Once the frames are done: reports a read error and says whether there
+    // was one.
+    bool ReportReadError() const;
+    // The exit status: a warning for rejected frames or for an input that
+    // ends inside a frame (reported here).
+    int FinalStatus(long rejected) const;
+
+private:
+    std::string path_;
+    InputFile file_;
+    VoiceFrameReader reader_{nullptr};
+    alignas(4) uint8_t frame_[kVoiceFrameBufferBytes];
+    std::size_t size_ = 0;
+    VoiceFrameReader::Status status_ = VoiceFrameReader::Status::End;
+};
 
 }  // namespace velkorix::cli::voice
