@@ -616,11 +616,12 @@ else
 fi
 
 # ---- the installer ----
-# Velkorix-Setup.exe (a 32-bit program, as NSIS makes them) in the same
-# prefix, which the lists above leave without any registration of ours:
+# Velkorix-Setup.exe (a 32-bit program, as NSIS makes them) in a fresh
+# prefix of its own:
 # silent install, both bitnesses registered, a graph from a .vks file in
-# each, the "Programs and Features" entry; silent uninstall, after which no
-# file, class, file type or entry of ours is left.
+# each played to the end and then seeked, the "Programs and Features" entry;
+# silent uninstall, after which no file, class, file type or entry of ours is
+# left.
 
 installer_checks() {
   local setup=$work/Velkorix-Setup.exe logs=$work/logs/installer started
@@ -675,7 +676,8 @@ installer_checks() {
       timeout 120 "$loader" "$build/win$b/wine_checks.exe" registered "$dir\\Velkorix.ax" + \
         source-registered "$dir\\VelkorixSource.ax" >"$logs/installed$b.log" 2>&1 &&
         timeout 120 "$loader" "$build/win$b/wine_checks.exe" \
-          render-file "$(win_path "$work/streams/$name.vks")" "$(win_path "$work/streams/$name.setup$b.pcm")" "$render" \
+          render-file "$(win_path "$work/streams/$name.vks")" "$(win_path "$work/streams/$name.setup$b.pcm")" "$render" + \
+          source-seek "$(win_path "$work/streams/mixed.vks")" "$(win_path "$work/streams/mixed.pcm")" \
           >>"$logs/installed$b.log" 2>&1
       status=$?
       [[ $status -eq 124 || $status -gt 128 ]] || break
@@ -684,9 +686,9 @@ installer_checks() {
     done
     [[ $attempt -gt $tries ]] && again=""
     if [[ $status -eq 0 ]] && cmp -s "$work/streams/$name.setup$b.pcm" "$work/streams/$name.pcm"; then
-      pass "win$b after install: classes, mapper entries and .vks registered; $name.vks plays through the decoder byte-identical$again [$(tenths $(($(now_ms) - started))) s]"
+      pass "win$b after install: classes, mapper entries and .vks registered; $name.vks plays through the decoder byte-identical, mixed.vks seeks$again [$(tenths $(($(now_ms) - started))) s]"
     else
-      fail "win$b after install: registration or playback (status $status$([[ $tries -gt 1 ]] && echo ", $tries runs under qemu"), see $logs/installed$b.log)"
+      fail "win$b after install: registration, playback or seeking (status $status$([[ $tries -gt 1 ]] && echo ", $tries runs under qemu"), see $logs/installed$b.log)"
       show_failures "$logs/installed$b.log"
     fi
   done
@@ -723,8 +725,19 @@ if [[ -n $reason ]]; then
 elif ! command -v makensis >/dev/null; then
   skip "installer checks: makensis is not installed (package nsis; scripts/install-deps.sh --all installs it)"
 else
+  # A fresh prefix, as a user's machine that never saw the modules.
   seconds_before=$SECONDS
-  installer_checks
+  stop_server
+  prefix=$work/prefix-installer
+  rm -rf "$prefix"
+  export WINEPREFIX=$prefix
+  if timeout 600 "$wine64" wineboot -i >"$work/logs/wineboot-installer.log" 2>&1 && [[ -d $prefix/drive_c/windows ]]; then
+    pass "fresh wine prefix for the installer created [$((SECONDS - seconds_before)) s]"
+    start_server
+    installer_checks
+  else
+    fail "fresh wine prefix for the installer created (see $work/logs/wineboot-installer.log)"
+  fi
   echo "== installer checks done in $((SECONDS - seconds_before)) s"
 fi
 
