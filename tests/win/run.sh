@@ -361,8 +361,10 @@ wine_check_list() {
       --same "$work/streams/$name.render$bits.pcm" "$work/streams/$name.pcm" \
       -- render-file "$(win_path "$work/streams/$name.vks")" "$(win_path "$work/streams/$name.render$bits.pcm")" "$render"
   done
-  guarded "source seeks (middle stopped and paused, start, beyond the end, stop position) with preroll: PCM equals the whole decode's from the landing record" \
+  guarded "source seeks in a stream of every format (middle stopped and paused, start, beyond the end, stop position): PCM equals the whole decode's from the landing record" \
     -- source-seek "$(win_path "$work/streams/mixed.vks")" "$(win_path "$work/streams/mixed.pcm")"
+  guarded "source seeks in a G.726 stream preroll from its first record: PCM equals the whole decode's from the landing record" \
+    -- source-seek "$(win_path "$work/streams/speech-g726.vks")" "$(win_path "$work/streams/speech-g726.pcm")" from-start
   guarded "a file cut inside a record plays its complete records, then the damage event and completion" \
     -- source-damaged "$(win_path "$work/streams/damaged.vks")" "$(win_path "$work/streams/damaged.pcm")"
   guarded "empty, headerless, negative-length and missing files fail Load; the pin then offers no type" \
