@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     if (!records.empty() && size > 1) {
         const std::size_t target = (data[1] * 131u + size) % records.size();
         for (int frame : {2, 4, 6, 32}) {
-            const std::size_t start = gst::DecodeStartFor(index, target, frame);
+            const std::size_t start = stream::DecodeStartFor(index, target, frame, CodecTypeOfFormat);
             Check(start <= target);
             if (start == 0) continue;
             Check(records[start].outputOffset % static_cast<uint64_t>(frame) == 0);

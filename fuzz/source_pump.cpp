@@ -1,14 +1,16 @@
 // The stream source's reader and index on any bytes (over the tool reader's
 // corpus): what Load makes of a file must agree with the stream layer's
 // index; every plan from a position the input picks must stay within the
-// records, preroll only before the landing record and stamp samples in
-// order; a record read as a sample must be the file's bytes, and reading from
+// records, preroll only before the landing record (from the start, or from
+// a change of decoder when the pump has the filter's decoder map) and stamp
+// samples in order; a record read as a sample must be the file's bytes, and reading from
 // a source cut short must fail without reading past it.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "filter/codec_context.h"
 #include "source/record_pump.h"
 #include "stream/byte_source.h"
 #include "stream/frame_format.h"
@@ -32,7 +34,10 @@ uint64_t Pick(const uint8_t *data, std::size_t size, std::size_t &at) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const stream::StreamIndex index = stream::StreamIndex::Build(data, size);
-    source::RecordPump pump;
+    // With the decoding filter's decoder map (preroll from the last change
+    // of decoder) or without one (preroll from the start).
+    const bool mapped = size > 0 && (data[0] & 2);
+    source::RecordPump pump(mapped ? CodecTypeOfFormat : nullptr);
     stream::MemorySource memory(data, size);
     const source::PcmFormat format{8000, size > 0 && (data[0] & 1) ? 2 : 1};
     const source::LoadResult result = pump.Load(memory, format);
@@ -70,7 +75,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         const source::Segment segment = pump.Plan(current, stop);
         Check(segment.prerollFrom <= segment.first && segment.first <= pump.RecordCount());
         Check(segment.end <= pump.RecordCount());
-        Check(segment.prerollFrom == 0 || segment.prerollFrom == segment.first);
+        if (!mapped) {
+            Check(segment.prerollFrom == 0 || segment.prerollFrom == segment.first);
+        } else if (segment.prerollFrom > 0 && segment.prerollFrom < segment.first) {
+            // A preroll starts where the filter replaces its decoder, on a
+            // whole sample frame.
+            const auto &records = pump.Index().Records();
+            const int type = CodecTypeOfFormat(records[segment.prerollFrom].format);
+            int held = -1;
+            for (std::size_t k = 0; k < segment.prerollFrom; ++k)
+                if (CodecTypeOfFormat(records[k].format) >= 0) held = CodecTypeOfFormat(records[k].format);
+            Check(type >= 0 && type != held);
+            Check(records[segment.prerollFrom].outputOffset % static_cast<uint64_t>(format.BlockAlign()) == 0);
+        }
         Check(segment.start == pump.TimeOf(segment.first));
         if (current <= 0) Check(segment.first == 0);
         if (current > 0 && current < duration) Check(segment.start <= current);

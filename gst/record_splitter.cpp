@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "filter/codec_context.h"
-
 namespace velkorix::gst {
 
 RecordTimes TimesOf(const stream::IndexEntry &entry, int rate, int channels) {
@@ -72,28 +70,6 @@ bool RecordSplitter::RestartAt(std::size_t record) {
     scanner_.Restart(OffsetOf(record));
     next_ = record;
     return true;
-}
-
-namespace {
-// The codec type the filter decodes `format` with, or -1 when it decodes
-// nothing (an invalid format, or one beyond the table) and keeps its decoder.
-int CodecTypeOf(uint8_t format) { return format < kAudioFormatCount ? kAudioFormatTable[format] : -1; }
-}  // namespace
-
-std::size_t DecodeStartFor(const stream::StreamIndex &index, std::size_t target, int bytesPerFrame) {
-    const auto &records = index.Records();
-    if (records.empty()) return 0;
-    if (target >= records.size()) target = records.size() - 1;
-    const uint64_t frame = bytesPerFrame > 0 ? static_cast<uint64_t>(bytesPerFrame) : 1;
-    std::size_t start = 0;
-    int held = -1;  // the type of the decoder the filter holds before record k
-    for (std::size_t k = 0; k <= target; ++k) {
-        const int type = CodecTypeOf(records[k].format);
-        if (type < 0) continue;
-        if (type != held && records[k].outputOffset % frame == 0) start = k;
-        held = type;
-    }
-    return start;
 }
 
 }  // namespace velkorix::gst

@@ -80,14 +80,4 @@ private:
     bool complete_ = false;
 };
 
-// Where decoding must start for the output of record `target` and after to
-// equal the whole decode: the latest record at or before it at which the
-// filter starts a fresh decoder (the first record, or one whose format maps
-// to another codec type than the last decodable record before it, so that
-// nothing decoded earlier can reach its output) and whose output begins on a
-// whole sample frame of `bytesPerFrame` bytes (an odd output length earlier
-// shifts every later sample by a byte, which only the earlier output can
-// supply). Record 0 always qualifies.
-std::size_t DecodeStartFor(const stream::StreamIndex &index, std::size_t target, int bytesPerFrame);
-
 }  // namespace velkorix::gst

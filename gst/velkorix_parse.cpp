@@ -12,7 +12,7 @@
 // whole decode. After a seek the parser therefore starts at the latest record
 // at or before the sought one where the filter starts a fresh decoder (the
 // first record, or a change of codec), whose output also begins on a whole
-// sample frame (DecodeStartFor); for a stream of one format that is its
+// sample frame (stream::DecodeStartFor); for a stream of one format that is its
 // first record. It sends those records with their true time stamps and a
 // segment that starts at the sought time, so the decoder decodes them and
 // drops their output before the segment: what comes out is exactly the whole
@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "elements.h"
+#include "filter/codec_context.h"
 #include "record_splitter.h"
 #include "stream/byte_source.h"
 #include "stream/stream_index.h"
@@ -533,7 +534,7 @@ bool SeekPull(VelkorixParse *self, GstEvent *event) {
                                            kNanosecondsPerSecond);
         st.next = target >= st.index.Records().size()
                       ? target
-                      : DecodeStartFor(st.index, target, stream::kBytesPerSample * st.channels);
+                      : stream::DecodeStartFor(st.index, target, stream::kBytesPerSample * st.channels, CodecTypeOfFormat);
         GST_DEBUG_OBJECT(self, "seek to %" GST_TIME_FORMAT ": record %" G_GSIZE_FORMAT ", decoding from record %" G_GSIZE_FORMAT "",
                          GST_TIME_ARGS(segment.start), target, st.next);
         st.segment = segment;
@@ -581,12 +582,12 @@ bool SeekPush(VelkorixParse *self, GstEvent *event) {
                    : index.RecordAtTime(static_cast<int64_t>(segment.start), st.rate, st.channels, kNanosecondsPerSecond);
         std::size_t record;
         if (target < count) {
-            record = DecodeStartFor(index, target, stream::kBytesPerSample * st.channels);
+            record = stream::DecodeStartFor(index, target, stream::kBytesPerSample * st.channels, CodecTypeOfFormat);
         } else if (st.splitter.Complete()) {
             record = count;  // beyond the end
         } else {
             // Not arrived yet: decode on from the last place indexed.
-            record = count == 0 ? 0 : DecodeStartFor(index, count - 1, stream::kBytesPerSample * st.channels);
+            record = count == 0 ? 0 : stream::DecodeStartFor(index, count - 1, stream::kBytesPerSample * st.channels, CodecTypeOfFormat);
         }
         offset = st.splitter.OffsetOf(record);
         st.pendingSeek.active = true;

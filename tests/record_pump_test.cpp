@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "filter/codec_context.h"
 #include "filter/guids.h"
 #include "g729_support.h"
 #include "runner/filter_runner.h"
@@ -154,8 +156,9 @@ private:
     velkorix::runner::FilterRunner runner_;
 };
 
-RecordPump Loaded(const Bytes &stream, PcmFormat format = {}) {
-    RecordPump pump;
+RecordPump Loaded(const Bytes &stream, PcmFormat format = {},
+                  velkorix::stream::DecoderOfFormat decoderOf = nullptr) {
+    RecordPump pump(decoderOf);
     MemorySource source(stream.data(), stream.size());
     EXPECT_EQ(pump.Load(source, format), LoadResult::Ok);
     return pump;
@@ -255,7 +258,7 @@ TEST(RecordPumpPlan, FromTheStartEverythingGoesOutAsItIs) {
     EXPECT_EQ(pump.Plan(-5000000, pump.Duration()).first, 0u);
 }
 
-TEST(RecordPumpPlan, ASeekLandsOnTheRecordThatHoldsThePositionAndPrerollsFromTheStart) {
+TEST(RecordPumpPlan, ASeekLandsOnTheRecordThatHoldsThePositionAndWithoutADecoderMapPrerollsFromTheStart) {
     const Bytes stream = MixedStream();
     const RecordPump pump = Loaded(stream);
     const int64_t duration = pump.Duration();
@@ -281,6 +284,28 @@ TEST(RecordPumpPlan, ASeekLandsOnTheRecordThatHoldsThePositionAndPrerollsFromThe
         // The first record delivered as it is starts the segment at 0.
         ASSERT_EQ(pump.DeliveryAt(segment, segment.first).start, 0);
     }
+}
+
+// With the filter's decoder map a preroll starts at the latest record where
+// the filter starts a fresh decoder: the first record, or a change of codec;
+// a record of an invalid format keeps the decoder, so it is no start.
+TEST(RecordPumpPlan, WithTheDecoderMapAPrerollStartsAtTheLastChangeOfDecoder) {
+    const Bytes stream = MixedStream();
+    const RecordPump pump = Loaded(stream, {}, velkorix::CodecTypeOfFormat);
+    // Records as MixedStream lays them out: G.726 0-29, G.729 30-49, invalid
+    // 50, G.729 51-70, G.711 71, G.726 72-96, IMA ADPCM 97, G.726 98-122.
+    ASSERT_EQ(pump.RecordCount(), 123u);
+    const std::pair<std::size_t, std::size_t> landingAndStart[] = {
+        {1, 0},   {29, 0},  {30, 30}, {31, 30}, {49, 30}, {51, 30}, {70, 30},  {71, 71},
+        {72, 72}, {80, 72}, {96, 72}, {97, 97}, {98, 98}, {122, 98},
+    };
+    for (const auto &[landing, start] : landingAndStart) {
+        const Segment segment = pump.Plan(pump.TimeOf(landing), pump.Duration());
+        EXPECT_EQ(segment.first, landing);
+        EXPECT_EQ(segment.prerollFrom, start) << "landing on record " << landing;
+    }
+    // The same file without the map prerolls from the start.
+    EXPECT_EQ(Loaded(stream).Plan(pump.TimeOf(110), pump.Duration()).prerollFrom, 0u);
 }
 
 TEST(RecordPumpPlan, ASeekResumesOnAWholeSampleFrame) {
@@ -424,14 +449,21 @@ TEST(RecordPumpSeek, WithoutPrerollTheSamplesDiffer) {
     }
 }
 
-TEST(RecordPumpSeek, AfterASeekTheSamplesAreTheWholeDecodes) {
-    const Bytes stream = MixedStream();
-    const RecordPump pump = Loaded(stream);
+// Seeks through the filter: at every record's start when `everyRecord`, else
+// at times across the file; the rendered PCM must be the whole decode's
+// from the landing record on.
+void SeeksGiveTheWholeDecode(const Bytes &stream, const RecordPump &pump, bool everyRecord) {
     RunnerDecode runner;
     const Decode whole = runner.Whole(stream, pump);
     ASSERT_EQ(whole.pcm.size(), pump.Index().OutputBytes());
     const int64_t duration = pump.Duration();
-    for (int64_t t = 0; t < duration; t += duration / 23 + 1) {
+    std::vector<int64_t> times;
+    if (everyRecord) {
+        for (std::size_t k = 0; k < pump.RecordCount(); ++k) times.push_back(pump.TimeOf(k));
+    } else {
+        for (int64_t t = 0; t < duration; t += duration / 23 + 1) times.push_back(t);
+    }
+    for (const int64_t t : times) {
         const Segment segment = pump.Plan(t, duration);
         // The filter holds whatever state the run before left it in.
         const Bytes rendered = runner.Run(stream, pump, segment);
@@ -443,6 +475,14 @@ TEST(RecordPumpSeek, AfterASeekTheSamplesAreTheWholeDecodes) {
         // The time the run starts at is that of the landing record's first
         // sample in the whole decode.
         ASSERT_EQ(segment.start, static_cast<int64_t>(from / 2) * kUnitsPerSecond / 8000);
+    }
+}
+
+TEST(RecordPumpSeek, AfterASeekTheSamplesAreTheWholeDecodes) {
+    const Bytes stream = MixedStream();
+    for (const bool mapped : {false, true}) {
+        SCOPED_TRACE(mapped ? "preroll from the last change of decoder" : "preroll from the start");
+        SeeksGiveTheWholeDecode(stream, Loaded(stream, {}, mapped ? velkorix::CodecTypeOfFormat : nullptr), mapped);
     }
 }
 

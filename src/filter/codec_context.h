@@ -22,6 +22,10 @@ inline constexpr int8_t kAudioFormatTable[kAudioFormatCount] = {
     CODEC_TYPE_VOICE_ADPCM,  // 6: IMA ADPCM with the first sample in front
 };
 
+// The codec type the filter decodes `format` with, or -1 when it decodes
+// nothing (an invalid format, or one beyond the table) and keeps its decoder.
+inline int CodecTypeOfFormat(uint8_t format) { return format < kAudioFormatCount ? kAudioFormatTable[format] : -1; }
+
 inline constexpr char kInvalidFormatMessage[] = "************INVALID AUDIO FORMAT*************";
 inline constexpr char kDecodeErrorMessage[] = "audio decode error!\n";
 

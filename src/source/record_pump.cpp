@@ -95,8 +95,11 @@ Segment RecordPump::Plan(int64_t current, int64_t stop) const {
         }
         segment.end = low;
     }
-    // Preroll from the start of the stream: exact whatever the formats.
-    segment.prerollFrom = segment.first > 0 && segment.first < count ? 0 : segment.first;
+    // Preroll from where the filter starts the decoder that decodes the
+    // landing record (the start of the stream without a decoder map).
+    segment.prerollFrom = segment.first > 0 && segment.first < count
+                              ? stream::DecodeStartFor(index_, segment.first, format_.BlockAlign(), decoderOf_)
+                              : segment.first;
     return segment;
 }
 

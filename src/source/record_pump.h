@@ -19,11 +19,15 @@
 // decoder stays in place across records of one format), so a record decoded
 // without the records before it gives other samples than the whole decode.
 // A run that does not begin at the start of the stream therefore delivers
-// every record from the start of the stream as preroll: the decoder decodes
-// them from a fresh state (the run's first sample announces the media type,
-// which makes the decoding filter reset its codec context) and the renderer
-// drops them, and the first record delivered as it is decodes to exactly
-// the samples of the whole decode.
+// records before it as preroll: the decoder decodes them from a fresh state
+// (the run's first sample announces the media type, which makes the
+// decoding filter reset its codec context) and the renderer drops them, and
+// the first record delivered as it is decodes to exactly the samples of the
+// whole decode. The preroll starts at the latest record where the decoding
+// filter starts a fresh decoder in the whole decode too (a change of codec,
+// stream::DecodeStartFor), so nothing decoded before that record reaches
+// the output; a pump that is not told which decoder each format selects
+// prerolls from the start of the stream, which is exact for any filter.
 #pragma once
 
 #include <cstddef>
@@ -110,6 +114,10 @@ struct RecordRead {
 
 class RecordPump {
 public:
+    // `decoderOf` tells which decoder the decoding filter selects for each
+    // format; null makes every seek preroll from the start of the stream.
+    explicit RecordPump(stream::DecoderOfFormat decoderOf = nullptr) : decoderOf_(decoderOf) {}
+
     // Indexes the stream `source` holds from its current position, reading
     // headers and passing over payloads; at most `maxRecords` records.
     // Replaces what was loaded before; on any result but Ok the pump holds
@@ -136,7 +144,8 @@ public:
     // a position at or before the start, RecordCount() for one at or beyond
     // the end), `end` the first record from there that starts at or after
     // `stop` (RecordCount() for a stop at the end), and a run that starts
-    // past the first record and before the end prerolls from record 0.
+    // past the first record and before the end prerolls from where decoding
+    // must start for it (record 0 without a decoder map).
     Segment Plan(int64_t current, int64_t stop) const;
 
     // The sample `delivery` number `n` of `segment` (n < segment.Count()).
@@ -157,6 +166,7 @@ public:
     static Ending EndAfterFailure(const RecordRead &read);
 
 private:
+    stream::DecoderOfFormat decoderOf_;
     stream::StreamIndex index_;
     PcmFormat format_;
     uint32_t largestSample_ = 0;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "auto_lock.h"
+#include "filter/codec_context.h"
 #include "filter/guids.h"
 #include "platform/media_type.h"
 #include "source_guids.h"
@@ -379,7 +380,7 @@ HRESULT STDMETHODCALLTYPE StreamSourcePin::GetPreroll(LONGLONG *preroll) {
 // ---- StreamSourceFilter ----
 
 StreamSourceFilter::StreamSourceFilter(IUnknown *outer)
-    : FilterBase(outer, kClsidVelkorixSource), pin_(this, GetOwner()) {}
+    : FilterBase(outer, kClsidVelkorixSource), pump_(CodecTypeOfFormat), pin_(this, GetOwner()) {}
 
 StreamSourceFilter::~StreamSourceFilter() { pin_.StopStreaming(); }
 

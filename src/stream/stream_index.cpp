@@ -58,4 +58,21 @@ int64_t StreamIndex::TimeOf(std::size_t record, int rate, int channels, int64_t 
     return SampleTime(sample, rate, channels, unitsPerSecond);
 }
 
+std::size_t DecodeStartFor(const StreamIndex &index, std::size_t target, int bytesPerFrame,
+                           DecoderOfFormat decoderOf) {
+    const auto &records = index.Records();
+    if (records.empty() || !decoderOf) return 0;
+    if (target >= records.size()) target = records.size() - 1;
+    const uint64_t frame = bytesPerFrame > 0 ? static_cast<uint64_t>(bytesPerFrame) : 1;
+    std::size_t start = 0;
+    int held = -1;  // the type of the decoder the filter holds before record k
+    for (std::size_t k = 0; k <= target; ++k) {
+        const int type = decoderOf(records[k].format);
+        if (type < 0) continue;
+        if (type != held && records[k].outputOffset % frame == 0) start = k;
+        held = type;
+    }
+    return start;
+}
+
 }  // namespace velkorix::stream

@@ -68,6 +68,24 @@ private:
     StreamEnd end_;
 };
 
+// The decoder a record's format selects in the decoding filter, as a codec
+// type number, or -1 for a format the filter does not decode (it keeps the
+// decoder it holds). The stream layer does not know the filter's table: the
+// host passes it.
+using DecoderOfFormat = int (*)(uint8_t format);
+
+// Where decoding must start for the output of record `target` and after to
+// equal the whole decode: the latest record at or before it at which the
+// filter starts a fresh decoder (the first record, or one whose format maps
+// to another codec type than the last decodable record before it, so that
+// nothing decoded earlier can reach its output) and whose output begins on a
+// whole sample frame of `bytesPerFrame` bytes (an odd output length earlier
+// shifts every later sample by a byte, which only the earlier output can
+// supply). Record 0 always qualifies; with a null `decoderOf` it is the
+// answer.
+std::size_t DecodeStartFor(const StreamIndex &index, std::size_t target, int bytesPerFrame,
+                           DecoderOfFormat decoderOf);
+
 // Reads the record structure that `source` delivers, passing over payloads,
 // and calls `onRecord` for every complete record in order; returns how the
 // stream ended. What StreamIndex::Build does without keeping the entries,
