@@ -109,11 +109,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     }
 
     // Where decoding starts for a record the input picks: at or before it,
-    // on a whole frame, and where the filter starts a fresh decoder.
+    // on a whole frame, and where the filter starts a fresh decoder or at a
+    // record of a decoder without state.
     if (!records.empty() && size > 1) {
         const std::size_t target = (data[1] * 131u + size) % records.size();
         for (int frame : {2, 4, 6, 32}) {
-            const std::size_t start = stream::DecodeStartFor(index, target, frame, CodecTypeOfFormat);
+            const std::size_t start = stream::DecodeStartFor(index, target, frame, FilterDecoderOf);
             Check(start <= target);
             if (start == 0) continue;
             Check(records[start].outputOffset % static_cast<uint64_t>(frame) == 0);
@@ -122,7 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
             int held = -1;
             for (std::size_t k = 0; k < start; ++k)
                 if (type(records[k].format) >= 0) held = type(records[k].format);
-            Check(held != type(records[start].format));
+            const int startType = type(records[start].format);
+            Check(held != startType || !CodecCarriesState(startType));
         }
     }
 

@@ -2,7 +2,8 @@
 // corpus): what Load makes of a file must agree with the stream layer's
 // index; every plan from a position the input picks must stay within the
 // records, preroll only before the landing record (from the start, or from
-// a change of decoder when the pump has the filter's decoder map) and stamp
+// a record that decodes alike from a fresh decoder when the pump has the
+// filter's decoder map) and stamp
 // samples in order; a record read as a sample must be the file's bytes, and reading from
 // a source cut short must fail without reading past it.
 #include <algorithm>
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     // With the decoding filter's decoder map (preroll from the last change
     // of decoder) or without one (preroll from the start).
     const bool mapped = size > 0 && (data[0] & 2);
-    source::RecordPump pump(mapped ? CodecTypeOfFormat : nullptr);
+    source::RecordPump pump(mapped ? FilterDecoderOf : nullptr);
     stream::MemorySource memory(data, size);
     const source::PcmFormat format{8000, size > 0 && (data[0] & 1) ? 2 : 1};
     const source::LoadResult result = pump.Load(memory, format);
@@ -78,14 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         if (!mapped) {
             Check(segment.prerollFrom == 0 || segment.prerollFrom == segment.first);
         } else if (segment.prerollFrom > 0 && segment.prerollFrom < segment.first) {
-            // A preroll starts where the filter replaces its decoder, on a
-            // whole sample frame.
+            // A preroll starts where the filter replaces its decoder or at a
+            // record of a decoder without state, on a whole sample frame.
             const auto &records = pump.Index().Records();
             const int type = CodecTypeOfFormat(records[segment.prerollFrom].format);
             int held = -1;
             for (std::size_t k = 0; k < segment.prerollFrom; ++k)
                 if (CodecTypeOfFormat(records[k].format) >= 0) held = CodecTypeOfFormat(records[k].format);
-            Check(type >= 0 && type != held);
+            Check(type >= 0 && (type != held || !CodecCarriesState(type)));
             Check(records[segment.prerollFrom].outputOffset % static_cast<uint64_t>(format.BlockAlign()) == 0);
         }
         Check(segment.start == pump.TimeOf(segment.first));

@@ -6,19 +6,20 @@
 // one record after another. The index gives the duration, and a seek to a
 // time starts at the record whose output holds that time.
 //
-// Seeking and the decoders' memory: the decoders carry state from record to
-// record (G.726 and IMA ADPCM predictors, G.729 filters and post-filter), so
+// Seeking and the decoders' memory: the G.726 and G.729 decoders carry
+// state from record to record (predictors, filters, post-filter), so
 // decoding that began at the sought record would give other samples than the
 // whole decode. After a seek the parser therefore starts at the latest record
-// at or before the sought one where the filter starts a fresh decoder (the
-// first record, or a change of codec), whose output also begins on a whole
-// sample frame (stream::DecodeStartFor); for a stream of one format that is its
-// first record. It sends those records with their true time stamps and a
-// segment that starts at the sought time, so the decoder decodes them and
-// drops their output before the segment: what comes out is exactly the whole
-// decode from the sought sample on. Decoding is thousands of times faster
-// than real time; the cost of a seek grows with the distance from that
-// record (see README).
+// at or before the sought one that decodes alike from a fresh decoder (the
+// first record, a change of codec, or a record of a codec without such state:
+// G.711, IMA ADPCM with its header), whose output also begins on a whole
+// sample frame (stream::DecodeStartFor); for a G.726 or G.729 stream of one
+// format that is its first record. It sends those records with their true
+// time stamps and a segment that starts at the sought time, so the decoder
+// decodes them and drops their output before the segment: what comes out is
+// exactly the whole decode from the sought sample on. Decoding is thousands
+// of times faster than real time; the cost of a seek grows with the distance
+// from that record (see README).
 //
 // Push mode (a pipe, a network source, a queue in front): records are split
 // from the arriving chunks by the stream layer's scanner and indexed as they
@@ -534,7 +535,7 @@ bool SeekPull(VelkorixParse *self, GstEvent *event) {
                                            kNanosecondsPerSecond);
         st.next = target >= st.index.Records().size()
                       ? target
-                      : stream::DecodeStartFor(st.index, target, stream::kBytesPerSample * st.channels, CodecTypeOfFormat);
+                      : stream::DecodeStartFor(st.index, target, stream::kBytesPerSample * st.channels, FilterDecoderOf);
         GST_DEBUG_OBJECT(self, "seek to %" GST_TIME_FORMAT ": record %" G_GSIZE_FORMAT ", decoding from record %" G_GSIZE_FORMAT "",
                          GST_TIME_ARGS(segment.start), target, st.next);
         st.segment = segment;
@@ -582,12 +583,12 @@ bool SeekPush(VelkorixParse *self, GstEvent *event) {
                    : index.RecordAtTime(static_cast<int64_t>(segment.start), st.rate, st.channels, kNanosecondsPerSecond);
         std::size_t record;
         if (target < count) {
-            record = stream::DecodeStartFor(index, target, stream::kBytesPerSample * st.channels, CodecTypeOfFormat);
+            record = stream::DecodeStartFor(index, target, stream::kBytesPerSample * st.channels, FilterDecoderOf);
         } else if (st.splitter.Complete()) {
             record = count;  // beyond the end
         } else {
             // Not arrived yet: decode on from the last place indexed.
-            record = count == 0 ? 0 : stream::DecodeStartFor(index, count - 1, stream::kBytesPerSample * st.channels, CodecTypeOfFormat);
+            record = count == 0 ? 0 : stream::DecodeStartFor(index, count - 1, stream::kBytesPerSample * st.channels, FilterDecoderOf);
         }
         offset = st.splitter.OffsetOf(record);
         st.pendingSeek.active = true;

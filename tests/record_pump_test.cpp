@@ -97,6 +97,20 @@ Bytes MixedStream() {
     return stream;
 }
 
+// Records of the codecs that keep no state across records (G.711 both laws,
+// IMA ADPCM with its header), with G.726 between them: records 0-7 G.711
+// A-law, 8-15 IMA ADPCM, 16-23 G.711 mu-law, 24-28 G.726, 29-33 G.711 A-law.
+Bytes StatelessStream() {
+    const std::vector<Bytes> speech = SpeechRecords();
+    Bytes stream;
+    for (uint32_t i = 0; i < 8; ++i) Append(stream, Record(1, Payload(160, 100 + i)));
+    for (uint32_t i = 0; i < 8; ++i) Append(stream, Record(6, Payload(164, 200 + i)));
+    for (uint32_t i = 0; i < 8; ++i) Append(stream, Record(2, Payload(160, 300 + i)));
+    for (std::size_t i = 0; i < 5; ++i) Append(stream, speech[i]);
+    for (uint32_t i = 0; i < 5; ++i) Append(stream, Record(1, Payload(160, 400 + i)));
+    return stream;
+}
+
 // The whole decode through the filter, and what each record gave.
 struct Decode {
     Bytes pcm;
@@ -286,12 +300,13 @@ TEST(RecordPumpPlan, ASeekLandsOnTheRecordThatHoldsThePositionAndWithoutADecoder
     }
 }
 
-// With the filter's decoder map a preroll starts at the latest record where
-// the filter starts a fresh decoder: the first record, or a change of codec;
-// a record of an invalid format keeps the decoder, so it is no start.
-TEST(RecordPumpPlan, WithTheDecoderMapAPrerollStartsAtTheLastChangeOfDecoder) {
+// With the filter's decoder map a preroll starts at the latest record that
+// decodes alike from a fresh decoder: the first record, a change of codec
+// (a record of an invalid format keeps the decoder, so it is no start), or a
+// record of a codec that keeps no state across records.
+TEST(RecordPumpPlan, WithTheDecoderMapAPrerollStartsWhereAFreshDecoderDecodesAlike) {
     const Bytes stream = MixedStream();
-    const RecordPump pump = Loaded(stream, {}, velkorix::CodecTypeOfFormat);
+    const RecordPump pump = Loaded(stream, {}, velkorix::FilterDecoderOf);
     // Records as MixedStream lays them out: G.726 0-29, G.729 30-49, invalid
     // 50, G.729 51-70, G.711 71, G.726 72-96, IMA ADPCM 97, G.726 98-122.
     ASSERT_EQ(pump.RecordCount(), 123u);
@@ -306,6 +321,18 @@ TEST(RecordPumpPlan, WithTheDecoderMapAPrerollStartsAtTheLastChangeOfDecoder) {
     }
     // The same file without the map prerolls from the start.
     EXPECT_EQ(Loaded(stream).Plan(pump.TimeOf(110), pump.Duration()).prerollFrom, 0u);
+
+    // Records of a codec without state across records need no preroll; a
+    // G.726 run after them prerolls from its first record.
+    const Bytes stateless = StatelessStream();
+    const RecordPump alone = Loaded(stateless, {}, velkorix::FilterDecoderOf);
+    ASSERT_EQ(alone.RecordCount(), 34u);
+    for (std::size_t landing = 1; landing < alone.RecordCount(); ++landing) {
+        const Segment segment = alone.Plan(alone.TimeOf(landing), alone.Duration());
+        EXPECT_EQ(segment.first, landing);
+        const bool g726 = landing >= 24 && landing < 29;
+        EXPECT_EQ(segment.prerollFrom, g726 ? 24u : landing) << "landing on record " << landing;
+    }
 }
 
 TEST(RecordPumpPlan, ASeekResumesOnAWholeSampleFrame) {
@@ -482,8 +509,12 @@ TEST(RecordPumpSeek, AfterASeekTheSamplesAreTheWholeDecodes) {
     const Bytes stream = MixedStream();
     for (const bool mapped : {false, true}) {
         SCOPED_TRACE(mapped ? "preroll from the last change of decoder" : "preroll from the start");
-        SeeksGiveTheWholeDecode(stream, Loaded(stream, {}, mapped ? velkorix::CodecTypeOfFormat : nullptr), mapped);
+        SeeksGiveTheWholeDecode(stream, Loaded(stream, {}, mapped ? velkorix::FilterDecoderOf : nullptr), mapped);
     }
+    // Where the codec keeps no state, decoding from the landing record alone
+    // gives the whole decode's samples.
+    const Bytes stateless = StatelessStream();
+    SeeksGiveTheWholeDecode(stateless, Loaded(stateless, {}, velkorix::FilterDecoderOf), true);
 }
 
 TEST(RecordPumpSeek, TheTypeAnnouncedOnTheFirstSampleIsWhatMakesItExact) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/light_lock.h"
+#include "stream/stream_index.h"
 #include "velkorix/codec_slot.h"
 
 namespace velkorix {
@@ -25,6 +26,20 @@ inline constexpr int8_t kAudioFormatTable[kAudioFormatCount] = {
 // The codec type the filter decodes `format` with, or -1 when it decodes
 // nothing (an invalid format, or one beyond the table) and keeps its decoder.
 inline int CodecTypeOfFormat(uint8_t format) { return format < kAudioFormatCount ? kAudioFormatTable[format] : -1; }
+
+// Whether the decoder of codec type `type` carries state from one record to
+// the next: G.711 decodes every byte alone, and IMA ADPCM with the first
+// sample in front starts each record from its header (first sample and step
+// index); the G.726 and G.729 decoders adapt across records.
+inline bool CodecCarriesState(int type) {
+    return type != CODEC_TYPE_VOICE_G711A && type != CODEC_TYPE_VOICE_G711U && type != CODEC_TYPE_VOICE_ADPCM;
+}
+
+// The filter's map for the stream layer's DecodeStartFor.
+inline stream::FormatDecoder FilterDecoderOf(uint8_t format) {
+    const int type = CodecTypeOfFormat(format);
+    return {type, CodecCarriesState(type)};
+}
 
 inline constexpr char kInvalidFormatMessage[] = "************INVALID AUDIO FORMAT*************";
 inline constexpr char kDecodeErrorMessage[] = "audio decode error!\n";

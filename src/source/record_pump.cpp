@@ -95,8 +95,8 @@ Segment RecordPump::Plan(int64_t current, int64_t stop) const {
         }
         segment.end = low;
     }
-    // Preroll from where the filter starts the decoder that decodes the
-    // landing record (the start of the stream without a decoder map).
+    // Preroll from the latest record that decodes alike from a fresh decoder
+    // (the start of the stream without a decoder map).
     segment.prerollFrom = segment.first > 0 && segment.first < count
                               ? stream::DecodeStartFor(index_, segment.first, format_.BlockAlign(), decoderOf_)
                               : segment.first;

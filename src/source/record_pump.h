@@ -23,11 +23,13 @@
 // (the run's first sample announces the media type, which makes the
 // decoding filter reset its codec context) and the renderer drops them, and
 // the first record delivered as it is decodes to exactly the samples of the
-// whole decode. The preroll starts at the latest record where the decoding
-// filter starts a fresh decoder in the whole decode too (a change of codec,
-// stream::DecodeStartFor), so nothing decoded before that record reaches
-// the output; a pump that is not told which decoder each format selects
-// prerolls from the start of the stream, which is exact for any filter.
+// whole decode. The preroll starts at the latest record that decodes alike
+// from a fresh decoder (a change of codec, where the filter starts a fresh
+// one in the whole decode too, or a record of a codec that keeps no state
+// across records; stream::DecodeStartFor), so nothing decoded before it
+// reaches the output; a pump that is not told what decoder each format
+// selects prerolls from the start of the stream, which is exact for any
+// filter.
 #pragma once
 
 #include <cstddef>
@@ -114,7 +116,7 @@ struct RecordRead {
 
 class RecordPump {
 public:
-    // `decoderOf` tells which decoder the decoding filter selects for each
+    // `decoderOf` tells what decoder the decoding filter selects for each
     // format; null makes every seek preroll from the start of the stream.
     explicit RecordPump(stream::DecoderOfFormat decoderOf = nullptr) : decoderOf_(decoderOf) {}
 

@@ -380,7 +380,7 @@ HRESULT STDMETHODCALLTYPE StreamSourcePin::GetPreroll(LONGLONG *preroll) {
 // ---- StreamSourceFilter ----
 
 StreamSourceFilter::StreamSourceFilter(IUnknown *outer)
-    : FilterBase(outer, kClsidVelkorixSource), pump_(CodecTypeOfFormat), pin_(this, GetOwner()) {}
+    : FilterBase(outer, kClsidVelkorixSource), pump_(FilterDecoderOf), pin_(this, GetOwner()) {}
 
 StreamSourceFilter::~StreamSourceFilter() { pin_.StopStreaming(); }
 

@@ -67,10 +67,10 @@ std::size_t DecodeStartFor(const StreamIndex &index, std::size_t target, int byt
     std::size_t start = 0;
     int held = -1;  // the type of the decoder the filter holds before record k
     for (std::size_t k = 0; k <= target; ++k) {
-        const int type = decoderOf(records[k].format);
-        if (type < 0) continue;
-        if (type != held && records[k].outputOffset % frame == 0) start = k;
-        held = type;
+        const FormatDecoder decoder = decoderOf(records[k].format);
+        if (decoder.type < 0) continue;
+        if ((decoder.type != held || !decoder.carriesState) && records[k].outputOffset % frame == 0) start = k;
+        held = decoder.type;
     }
     return start;
 }

@@ -68,21 +68,27 @@ private:
     StreamEnd end_;
 };
 
-// The decoder a record's format selects in the decoding filter, as a codec
-// type number, or -1 for a format the filter does not decode (it keeps the
-// decoder it holds). The stream layer does not know the filter's table: the
-// host passes it.
-using DecoderOfFormat = int (*)(uint8_t format);
+// What the decoding filter does with a record of a given format: the
+// decoder it selects (a codec type number, or -1 for a format it does not
+// decode: it keeps the decoder it holds) and whether that decoder carries
+// state from one record to the next. The stream layer knows no codecs: the
+// host passes the filter's map.
+struct FormatDecoder {
+    int type = -1;
+    bool carriesState = true;
+};
+using DecoderOfFormat = FormatDecoder (*)(uint8_t format);
 
 // Where decoding must start for the output of record `target` and after to
-// equal the whole decode: the latest record at or before it at which the
-// filter starts a fresh decoder (the first record, or one whose format maps
-// to another codec type than the last decodable record before it, so that
-// nothing decoded earlier can reach its output) and whose output begins on a
-// whole sample frame of `bytesPerFrame` bytes (an odd output length earlier
-// shifts every later sample by a byte, which only the earlier output can
-// supply). Record 0 always qualifies; with a null `decoderOf` it is the
-// answer.
+// equal the whole decode: the latest record at or before it that decodes the
+// same from a fresh decoder as in the whole decode, and whose output begins
+// on a whole sample frame of `bytesPerFrame` bytes (an odd output length
+// earlier shifts every later sample by a byte, which only the earlier output
+// can supply). A record decodes the same from a fresh decoder when the
+// filter starts one there anyway (the first record, or one whose format maps
+// to another codec type than the last decodable record before it) or when
+// its decoder carries no state across records. Record 0 always qualifies;
+// with a null `decoderOf` it is the answer.
 std::size_t DecodeStartFor(const StreamIndex &index, std::size_t target, int bytesPerFrame,
                            DecoderOfFormat decoderOf);
 
