@@ -118,12 +118,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
             Check(start <= target);
             if (start == 0) continue;
             Check(records[start].outputOffset % static_cast<uint64_t>(frame) == 0);
-            const auto type = [](uint8_t format) { return format < kAudioFormatCount ? kAudioFormatTable[format] : -1; };
-            Check(type(records[start].format) >= 0);
+            const int startType = CodecTypeOfFormat(records[start].format);
+            Check(startType >= 0);
             int held = -1;
             for (std::size_t k = 0; k < start; ++k)
-                if (type(records[k].format) >= 0) held = type(records[k].format);
-            const int startType = type(records[start].format);
+                if (CodecTypeOfFormat(records[k].format) >= 0) held = CodecTypeOfFormat(records[k].format);
             Check(held != startType || !CodecCarriesState(startType));
         }
     }

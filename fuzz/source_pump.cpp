@@ -3,9 +3,9 @@
 // index; every plan from a position the input picks must stay within the
 // records, preroll only before the landing record (from the start, or from
 // a record that decodes alike from a fresh decoder when the pump has the
-// filter's decoder map) and stamp
-// samples in order; a record read as a sample must be the file's bytes, and reading from
-// a source cut short must fail without reading past it.
+// filter's decoder map) and stamp samples in order; a record read as a
+// sample must be the file's bytes, and reading from a source cut short must
+// fail without reading past it.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -35,8 +35,9 @@ uint64_t Pick(const uint8_t *data, std::size_t size, std::size_t &at) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const stream::StreamIndex index = stream::StreamIndex::Build(data, size);
-    // With the decoding filter's decoder map (preroll from the last change
-    // of decoder) or without one (preroll from the start).
+    // With the decoding filter's decoder map (preroll from the latest record
+    // that decodes alike from a fresh decoder) or without one (preroll from
+    // the start).
     const bool mapped = size > 0 && (data[0] & 2);
     source::RecordPump pump(mapped ? FilterDecoderOf : nullptr);
     stream::MemorySource memory(data, size);
