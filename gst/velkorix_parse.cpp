@@ -488,16 +488,57 @@ void Loop(gpointer data) {
     }
 }
 
-bool SeekPull(VelkorixParse *self, GstEvent *event) {
+// A seek event's fields, read once.
+struct SeekRequest {
+    gdouble rate = 1.0;
+    GstFormat format = GST_FORMAT_UNDEFINED;
+    GstSeekFlags flags = GST_SEEK_FLAG_NONE;
+    GstSeekType startType = GST_SEEK_TYPE_NONE, stopType = GST_SEEK_TYPE_NONE;
+    gint64 start = -1, stop = -1;
+    guint32 seqnum;
+
+    explicit SeekRequest(GstEvent *event) : seqnum(gst_event_get_seqnum(event)) {
+        gst_event_parse_seek(event, &rate, &format, &flags, &startType, &start, &stopType, &stop);
+    }
+};
+
+// The segment a seek makes from the current one, and the record holding its
+// start. Where `index` holds the whole stream (`complete`), its duration
+// bounds the segment and a start at or beyond it (which the segment holds to
+// the duration, a time inside the last sample frame) lands past the last
+// record, so nothing plays; a start beyond what an incomplete index holds
+// lands past its last record too. `valid` is false where the segment refused
+// the seek.
+struct SeekLanding {
+    GstSegment segment;
+    std::size_t record = 0;
+    bool valid = false;
+};
+
+SeekLanding Land(const ParseState &st, const stream::StreamIndex &index, bool complete, const SeekRequest &seek) {
+    SeekLanding landing;
+    landing.segment = st.segment;
+    if (complete) landing.segment.duration = DurationOf(index, st.rate, st.channels);
+    landing.valid = gst_segment_do_seek(&landing.segment, seek.rate, seek.format, seek.flags, seek.startType, seek.start,
+                                        seek.stopType, seek.stop, nullptr);
+    const bool beyond = complete && seek.startType == GST_SEEK_TYPE_SET && seek.start >= 0 &&
+                        static_cast<guint64>(seek.start) >= landing.segment.duration;
+    landing.record = beyond ? index.Records().size()
+                            : index.RecordAtTime(static_cast<int64_t>(landing.segment.start), st.rate, st.channels,
+                                                 kNanosecondsPerSecond);
+    return landing;
+}
+
+// The record decoding starts at so that `record` decodes as in the whole
+// stream (see the head of this file).
+std::size_t DecodeStart(const stream::StreamIndex &index, std::size_t record, int channels) {
+    return stream::DecodeStartFor(index, record, stream::kBytesPerSample * channels, FilterDecoderOf);
+}
+
+bool SeekPull(VelkorixParse *self, const SeekRequest &seek) {
     ParseState &st = *self->state;
-    gdouble rate;
-    GstFormat format;
-    GstSeekFlags flags;
-    GstSeekType startType, stopType;
-    gint64 start, stop;
-    gst_event_parse_seek(event, &rate, &format, &flags, &startType, &start, &stopType, &stop);
-    const guint32 seqnum = gst_event_get_seqnum(event);
-    const bool flush = (flags & GST_SEEK_FLAG_FLUSH) != 0;
+    const guint32 seqnum = seek.seqnum;
+    const bool flush = (seek.flags & GST_SEEK_FLAG_FLUSH) != 0;
 
     if (flush) {
         GstEvent *flushStart = gst_event_new_flush_start();
@@ -522,20 +563,10 @@ bool SeekPull(VelkorixParse *self, GstEvent *event) {
     GstSegment segment;
     {
         std::lock_guard<std::mutex> guard(st.lock);
-        segment = st.segment;
-        segment.duration = DurationOf(st.index, st.rate, st.channels);
-        gst_segment_do_seek(&segment, rate, format, flags, startType, start, stopType, stop, nullptr);
-        // A time at or beyond the end (which the segment holds to the
-        // duration, a time inside the last sample frame) plays nothing.
-        const bool beyond =
-            startType == GST_SEEK_TYPE_SET && start >= 0 && static_cast<guint64>(start) >= segment.duration;
-        const std::size_t target =
-            beyond ? st.index.Records().size()
-                   : st.index.RecordAtTime(static_cast<int64_t>(segment.start), st.rate, st.channels,
-                                           kNanosecondsPerSecond);
-        st.next = target >= st.index.Records().size()
-                      ? target
-                      : stream::DecodeStartFor(st.index, target, stream::kBytesPerSample * st.channels, FilterDecoderOf);
+        const SeekLanding landing = Land(st, st.index, true, seek);
+        segment = landing.segment;
+        const std::size_t target = landing.record;
+        st.next = target >= st.index.Records().size() ? target : DecodeStart(st.index, target, st.channels);
         GST_DEBUG_OBJECT(self, "seek to %" GST_TIME_FORMAT ": record %" G_GSIZE_FORMAT ", decoding from record %" G_GSIZE_FORMAT "",
                          GST_TIME_ARGS(segment.start), target, st.next);
         st.segment = segment;
@@ -557,38 +588,26 @@ bool SeekPull(VelkorixParse *self, GstEvent *event) {
 
 // ---- push mode ----
 
-bool SeekPush(VelkorixParse *self, GstEvent *event) {
+bool SeekPush(VelkorixParse *self, const SeekRequest &seek) {
     ParseState &st = *self->state;
-    gdouble rate;
-    GstFormat format;
-    GstSeekFlags flags;
-    GstSeekType startType, stopType;
-    gint64 start, stop;
-    gst_event_parse_seek(event, &rate, &format, &flags, &startType, &start, &stopType, &stop);
-    const guint32 seqnum = gst_event_get_seqnum(event);
+    const guint32 seqnum = seek.seqnum;
 
     uint64_t offset;
     {
         std::lock_guard<std::mutex> guard(st.lock);
         const stream::StreamIndex &index = st.splitter.Index();
-        GstSegment segment = st.segment;
-        if (st.splitter.Complete()) segment.duration = DurationOf(index, st.rate, st.channels);
-        if (!gst_segment_do_seek(&segment, rate, format, flags, startType, start, stopType, stop, nullptr))
-            return false;
+        const SeekLanding landing = Land(st, index, st.splitter.Complete(), seek);
+        if (!landing.valid) return false;
+        const GstSegment &segment = landing.segment;
         const std::size_t count = index.Records().size();
-        const bool beyond = st.splitter.Complete() && startType == GST_SEEK_TYPE_SET && start >= 0 &&
-                            static_cast<guint64>(start) >= segment.duration;
-        std::size_t target =
-            beyond ? count
-                   : index.RecordAtTime(static_cast<int64_t>(segment.start), st.rate, st.channels, kNanosecondsPerSecond);
         std::size_t record;
-        if (target < count) {
-            record = stream::DecodeStartFor(index, target, stream::kBytesPerSample * st.channels, FilterDecoderOf);
+        if (landing.record < count) {
+            record = DecodeStart(index, landing.record, st.channels);
         } else if (st.splitter.Complete()) {
             record = count;  // beyond the end
         } else {
             // Not arrived yet: decode on from the last place indexed.
-            record = count == 0 ? 0 : stream::DecodeStartFor(index, count - 1, stream::kBytesPerSample * st.channels, FilterDecoderOf);
+            record = count == 0 ? 0 : DecodeStart(index, count - 1, st.channels);
         }
         offset = st.splitter.OffsetOf(record);
         st.pendingSeek.active = true;
@@ -600,7 +619,7 @@ bool SeekPush(VelkorixParse *self, GstEvent *event) {
                          GST_TIME_ARGS(segment.start), static_cast<guint64>(offset), record);
     }
     GstEvent *bytes = gst_event_new_seek(1.0, GST_FORMAT_BYTES,
-                                         static_cast<GstSeekFlags>(flags & (GST_SEEK_FLAG_FLUSH)), GST_SEEK_TYPE_SET,
+                                         static_cast<GstSeekFlags>(seek.flags & GST_SEEK_FLAG_FLUSH), GST_SEEK_TYPE_SET,
                                          static_cast<gint64>(offset), GST_SEEK_TYPE_NONE, -1);
     gst_event_set_seqnum(bytes, seqnum);
     if (gst_pad_push_event(self->sinkpad, bytes)) return true;
@@ -775,14 +794,12 @@ gboolean SinkEvent(GstPad *pad, GstObject *parent, GstEvent *event) {
 gboolean SrcEvent(GstPad *pad, GstObject *parent, GstEvent *event) {
     VelkorixParse *self = VELKORIX_PARSE(parent);
     if (GST_EVENT_TYPE(event) != GST_EVENT_SEEK) return gst_pad_event_default(pad, parent, event);
-    gdouble rate;
-    GstFormat format;
-    gst_event_parse_seek(event, &rate, &format, nullptr, nullptr, nullptr, nullptr, nullptr);
+    const SeekRequest seek(event);
     bool done = false;
-    if (format != GST_FORMAT_TIME || rate <= 0.0) {
-        GST_DEBUG_OBJECT(self, "refusing a seek in %s at rate %g", gst_format_get_name(format), rate);
+    if (seek.format != GST_FORMAT_TIME || seek.rate <= 0.0) {
+        GST_DEBUG_OBJECT(self, "refusing a seek in %s at rate %g", gst_format_get_name(seek.format), seek.rate);
     } else {
-        done = self->state->pull ? SeekPull(self, event) : SeekPush(self, event);
+        done = self->state->pull ? SeekPull(self, seek) : SeekPush(self, seek);
     }
     gst_event_unref(event);
     return done;
